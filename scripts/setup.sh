@@ -1,0 +1,42 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing Kestrova need, only those missing.
+set -eu
+
+pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
+      libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev"
+win_pkgs="g++-mingw-w64-i686 wine wine32:i386"
+
+want_windows=1
+[ "${KESTROVA_NO_WINDOWS:-0}" = 1 ] && want_windows=0
+
+missing=""
+for p in $pkgs; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ "$want_windows" = 1 ]; then
+    for p in $win_pkgs; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+    done
+fi
+
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" = 0 ] || SUDO=sudo
+    if [ "$want_windows" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+
+# The text tests need a Shift-JIS locale next to the UTF-8 one.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.sjis$'; then
+    SUDO=""
+    [ "$(id -u)" = 0 ] || SUDO=sudo
+    $SUDO localedef -f SHIFT_JIS -i ja_JP ja_JP.SJIS 2>/dev/null || true
+fi
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
+    SUDO=""
+    [ "$(id -u)" = 0 ] || SUDO=sudo
+    $SUDO localedef -f UTF-8 -i ja_JP ja_JP.UTF-8 2>/dev/null || true
+fi

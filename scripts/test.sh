@@ -1,0 +1,21 @@
+#!/bin/sh
+# Sets up, builds and runs every test: plain, under ASan+UBSan, under TSan, and the Windows build under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+jobs=$(nproc)
+
+run_suite() {
+    dir=$1
+    shift
+    cmake -S . -B "$dir" "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+run_suite build
+run_suite build-asan -DKESTROVA_SANITIZE=ON
+run_suite build-tsan -DKESTROVA_TSAN=ON
+if [ -f scripts/test-windows.sh ]; then
+    sh scripts/test-windows.sh
+fi

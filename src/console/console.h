@@ -1,0 +1,35 @@
+// The console front end: command reader, time display, help screen, and the output they share.
+#pragma once
+
+#include <cstdint>
+
+// Command codes that read_cmd returns; numbers come as 10 + their value.
+namespace cmd_code {
+constexpr std::int32_t loop = -4;
+constexpr std::int32_t shuffle = -3;
+constexpr std::int32_t help = -2;
+constexpr std::int32_t before = -1;
+constexpr std::int32_t none = 0;
+constexpr std::int32_t next = 1;
+constexpr std::int32_t exit = 2;
+constexpr std::int32_t ls = 3;
+constexpr std::int32_t time = 4;
+constexpr std::int32_t alloop = 5;
+constexpr std::int32_t number_base = 10;
+constexpr std::int32_t number_last = 60; // track 50
+} // namespace cmd_code
+
+std::int32_t read_cmd();
+void show_time(std::int32_t elapsed, std::int32_t length);
+void print_bar(std::int32_t elapsed, std::int32_t length);
+void show_help();
+
+// Formats like printf and writes at once; for the program's ASCII texts and numbers.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void say(const char *format, ...);
+
+// Writes a file name up to (not including) its last '.', or whole when it has none.
+// Control bytes (C0 and DEL) are shown as '?', so a name can never drive the terminal.
+void say_name(const char *entry);

@@ -1,0 +1,90 @@
+// The few operating-system services the player uses, as plain functions; one implementation is
+// linked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/mci.h"
+
+namespace plat {
+
+// ---- Process ---------------------------------------------------------------
+
+// Prepares the console for the player (terminal mode, signal handling); called once by main.
+void console_open();
+
+// Ends the process with the status, restoring whatever console_open changed.
+[[noreturn]] void exit_process(int status);
+
+// ---- Directory search ------------------------------------------------------
+
+// One match of a search, as WIN32_FIND_DATAA's cFileName: the bare name, zero-terminated.
+// Names that do not fit (longer than 259 bytes) are never reported.
+struct find_data {
+    char cFileName[260];
+};
+
+using find_handle = void *; // nullptr: no search
+
+// Begins a search of the current folder for a pattern such as "*.wav", matched without
+// regard to ASCII letter case; fills the first match. nullptr when nothing matches or on failure.
+find_handle find_first(const char *pattern, find_data *found);
+// Fills the next match; false when there is none or on failure.
+bool find_next(find_handle search, find_data *found);
+void find_close(find_handle search);
+
+// ---- Keyboard and standard input -------------------------------------------
+
+// Nonzero when a key press is waiting; neither blocks nor consumes it (_kbhit).
+int kbhit();
+
+// Waits for one key press and returns it, without echo, reading the keyboard itself rather
+// than what standard input has already buffered (_getch). Returns -1 when input has ended.
+int getch();
+
+// Reads one word as scanf("%s") does: skips leading white space (line ends included), then
+// takes the bytes up to the next white space, leaving the rest of the line buffered.
+// At most size - 1 bytes are stored, zero-terminated; the rest of a longer word is read
+// and dropped. Returns false, with word empty, when input ends before a word begins.
+bool read_word(char *word, std::size_t size);
+
+// Reads one byte from standard input, buffered line first (getchar). -1 at the end of input.
+int read_char();
+
+// ---- Output ----------------------------------------------------------------
+
+// Writes bytes to standard output as they are, visible at once.
+void write_out(const char *bytes, std::size_t count);
+
+// Writes a text of the program's own, given in UTF-8, in the console's character set.
+void write_text(const char *utf8);
+
+// ---- Time ------------------------------------------------------------------
+
+// Calendar time in whole seconds (time()).
+std::int64_t now_seconds();
+
+// Sleeps for the given milliseconds (Sleep).
+void sleep_ms(unsigned ms);
+
+// ---- Console window --------------------------------------------------------
+
+using window = void *; // HWND
+
+// Copies the console's title into title (GetConsoleTitleA); returns its length, 0 on failure.
+unsigned console_title_get(char *title, unsigned size);
+void console_title_set(const char *title);
+// The top-level window whose title is exactly title, or nullptr (FindWindowA).
+window find_window(const char *title);
+std::uint32_t tick_count();         // GetTickCount
+std::uint32_t current_process_id(); // GetCurrentProcessId
+
+// ---- Multimedia ------------------------------------------------------------
+
+// Sends one MCI command (mciSendCommandA): params points to the record the message takes,
+// or is 0 for close, pause and resume. Returns 0 on success or an MCI error code.
+mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr flags,
+                    mci::dword_ptr params);
+
+} // namespace plat
