@@ -1,0 +1,116 @@
+// Opening and decoding sound files with libsndfile, after checking that they are safe to read.
+#include "platform/posix/sound_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace plat::audio {
+namespace {
+
+constexpr int max_channels = 64;
+constexpr int max_rate = 768000;
+
+bool is_wave(int major) {
+    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
+}
+
+// The sample layout that carries a stream's samples without changing any of them.
+sample_format format_for(int subtype) {
+    switch (subtype) {
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+        return sample_format::s32;
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III:
+        return sample_format::f32;
+    case SF_FORMAT_DOUBLE:
+        return sample_format::f64;
+    default:
+        return sample_format::s16;
+    }
+}
+
+} // namespace
+
+sound_file::~sound_file() {
+    if (file_)
+        sf_close(file_);
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+mci::error sound_file::open(const char *path, file_kinds kinds) {
+    // A FIFO or a device node is refused before it is opened at all, and the open itself
+    // cannot block should the name have changed in between.
+    struct stat info;
+    if (::stat(path, &info) != 0)
+        return mci::err_file_not_found;
+    if (!S_ISREG(info.st_mode))
+        return mci::err_invalid_file;
+    fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0)
+        return mci::err_file_not_found;
+    if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
+        return mci::err_invalid_file;
+
+    SF_INFO header{};
+    file_ = sf_open_fd(fd_, SFM_READ, &header, SF_FALSE);
+    if (!file_)
+        return mci::err_invalid_file;
+    const int major = header.format & SF_FORMAT_TYPEMASK;
+    const bool wanted =
+        is_wave(major) || (kinds == file_kinds::wave_or_mpeg && major == SF_FORMAT_MPEG);
+    if (!wanted)
+        return mci::err_invalid_file;
+    if (header.channels < 1 || header.channels > max_channels || header.samplerate < 1 ||
+        header.samplerate > max_rate || header.frames < 0)
+        return mci::err_invalid_file;
+
+    const auto frames = static_cast<std::uint64_t>(header.frames);
+    const auto rate = static_cast<std::uint64_t>(header.samplerate);
+    const std::uint64_t ms = frames / rate * 1000 + frames % rate * 1000 / rate;
+    if (frames / rate > UINT32_MAX || ms > UINT32_MAX)
+        return mci::err_invalid_file;
+
+    format_ = format_for(header.format & SF_FORMAT_SUBMASK);
+    channels_ = static_cast<unsigned>(header.channels);
+    rate_ = static_cast<unsigned>(header.samplerate);
+    frames_ = header.frames;
+    length_ms_ = static_cast<std::uint32_t>(ms);
+    return 0;
+}
+
+bool sound_file::seek_ms(std::uint32_t ms) {
+    std::int64_t frame = static_cast<std::int64_t>(std::uint64_t{ms} * rate_ / 1000);
+    if (frame > frames_)
+        frame = frames_;
+    return sf_seek(file_, frame, SEEK_SET) >= 0;
+}
+
+std::size_t sound_file::read(void *frames, std::size_t count) {
+    const auto n = static_cast<sf_count_t>(count);
+    sf_count_t got = 0;
+    switch (format_) {
+    case sample_format::s16:
+        got = sf_readf_short(file_, static_cast<short *>(frames), n);
+        break;
+    case sample_format::s32:
+        got = sf_readf_int(file_, static_cast<int *>(frames), n);
+        break;
+    case sample_format::f32:
+        got = sf_readf_float(file_, static_cast<float *>(frames), n);
+        break;
+    case sample_format::f64:
+        got = sf_readf_double(file_, static_cast<double *>(frames), n);
+        break;
+    }
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+} // namespace plat::audio

@@ -1,0 +1,49 @@
+// A sound file opened for playback: what a device type may play, decoded for the output.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/mci.h"
+#include "platform/posix/alsa_output.h"
+
+namespace plat::audio {
+
+// What a device type plays: "waveaudio" only RIFF wave files, "MPEGVideo" MPEG audio as well.
+enum class file_kinds { wave, wave_or_mpeg };
+
+class sound_file {
+  public:
+    sound_file() = default;
+    sound_file(const sound_file &) = delete;
+    sound_file &operator=(const sound_file &) = delete;
+    ~sound_file();
+
+    // Opens the file at path if it is one of kinds; 0 or an MCI error code. Prints nothing.
+    mci::error open(const char *path, file_kinds kinds);
+
+    sample_format format() const { return format_; }
+    unsigned channels() const { return channels_; }
+    unsigned rate() const { return rate_; }
+    std::size_t frame_bytes() const { return sample_bytes(format_) * channels_; }
+    // Whole milliseconds, rounded down.
+    std::uint32_t length_ms() const { return length_ms_; }
+
+    // Moves to the frame at ms milliseconds, or to the end when that lies beyond it.
+    bool seek_ms(std::uint32_t ms);
+    // Decodes up to count frames into frames; 0 at the end or when decoding fails.
+    std::size_t read(void *frames, std::size_t count);
+
+  private:
+    SNDFILE *file_ = nullptr;
+    int fd_ = -1;
+    sample_format format_ = sample_format::s16;
+    unsigned channels_ = 0;
+    unsigned rate_ = 0;
+    std::int64_t frames_ = 0;
+    std::uint32_t length_ms_ = 0;
+};
+
+} // namespace plat::audio
