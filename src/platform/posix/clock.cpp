@@ -1,0 +1,34 @@
+// Time on Linux: the calendar clock, sleeping, a millisecond tick and the process id.
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+std::int64_t now_seconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+void sleep_ms(unsigned ms) {
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    // A signal (a resize, a resume after Ctrl-Z) must not cut the player's pass short.
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+std::uint32_t tick_count() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Wraps every 49.7 days, as the tick count it stands for does.
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                                      static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+std::uint32_t current_process_id() {
+    return static_cast<std::uint32_t>(getpid());
+}
+
+} // namespace plat

@@ -1,0 +1,371 @@
+// Keyboard and process life on Linux: a raw terminal with our own line editing, or a pipe or file.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cwchar>
+#include <initializer_list>
+
+#include "platform/platform.h"
+
+namespace {
+
+// What console_open found and changed; written before any handler is installed and only read
+// afterwards, so the signal handlers may use it on whichever thread they run.
+struct console_state {
+    bool tty = false;
+    termios original{};
+    termios raw{};
+    int in_flags = -1;
+    int echo_fd = STDOUT_FILENO;
+};
+console_state console;
+std::atomic<bool> console_taken{false};
+// Whether the terminal is in our mode now: after Ctrl-Z and bg it is not, and touching it from
+// the background would only stop us with SIGTTOU.
+std::atomic<bool> raw_applied{false};
+
+// The unread rest of the last line taken from standard input, as stdio would hold it after
+// scanf("%s"). A line longer than this is taken in pieces.
+constexpr std::size_t line_capacity = 4096;
+char line[line_capacity];
+std::size_t line_begin = 0;
+std::size_t line_end = 0;
+bool input_ended = false;
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool in_foreground() {
+    return tcgetpgrp(STDIN_FILENO) == getpgrp();
+}
+
+// Async-signal-safe: called from the signal handlers as well as on the way out.
+void restore_console() {
+    if (!console_taken.load()) {
+        return;
+    }
+    if (console.tty && raw_applied.exchange(false)) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &console.original);
+    }
+    if (console.in_flags != -1 && fcntl(STDIN_FILENO, F_GETFL) != console.in_flags) {
+        fcntl(STDIN_FILENO, F_SETFL, console.in_flags);
+    }
+}
+
+void apply_raw_mode() {
+    // From the background this would only stop us with SIGTTOU; fg sends SIGCONT, and we
+    // come back here then.
+    if (console.tty && in_foreground() && tcsetattr(STDIN_FILENO, TCSANOW, &console.raw) == 0) {
+        raw_applied.store(true);
+    }
+}
+
+void set_handler(int signal_number, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Let the default action of a signal happen now, from inside its own handler.
+void raise_default(int signal_number) {
+    set_handler(signal_number, SIG_DFL);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+    raise(signal_number);
+}
+
+void on_terminating_signal(int signal_number) {
+    restore_console();
+    // Dying by the signal itself tells the shell what happened, as an untouched program would.
+    raise_default(signal_number);
+}
+
+void on_stop_signal(int signal_number) {
+    int saved_errno = errno;
+    restore_console();
+    raise_default(signal_number);
+    // Here again after SIGCONT.
+    set_handler(signal_number, on_stop_signal);
+    apply_raw_mode();
+    errno = saved_errno;
+}
+
+void on_continue(int) {
+    int saved_errno = errno;
+    apply_raw_mode();
+    errno = saved_errno;
+}
+
+// Handlers go only where the signal's default action is in force: a signal the shell told us
+// to ignore (nohup, a background job without job control) stays ignored.
+void take_signal(int signal_number, void (*handler)(int)) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+        return;
+    }
+    set_handler(signal_number, handler);
+}
+
+void echo(const char *bytes, std::size_t count) {
+    while (count > 0) {
+        ssize_t written = write(console.echo_fd, bytes, count);
+        if (written > 0) {
+            bytes += written;
+            count -= static_cast<std::size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return;
+        }
+    }
+}
+
+// One byte straight from standard input, -1 once it has ended.
+int read_byte() {
+    if (input_ended) {
+        return -1;
+    }
+    for (;;) {
+        unsigned char byte = 0;
+        ssize_t got = read(STDIN_FILENO, &byte, 1);
+        if (got == 1) {
+            return byte;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Someone sharing our input made it non-blocking; wait as a blocking read would.
+            pollfd in{STDIN_FILENO, POLLIN, 0};
+            poll(&in, 1, -1);
+            continue;
+        }
+        // The end of a pipe or file, or a terminal that hung up: report the end from now on
+        // rather than reading again and again.
+        input_ended = true;
+        return -1;
+    }
+}
+
+// Takes the last letter off the line being edited, and off the screen: a whole multibyte
+// letter in the locale's charset, as many columns as it took.
+void rub_out() {
+    std::size_t last = line_begin;
+    std::mbstate_t state{};
+    for (std::size_t at = line_begin; at < line_end;) {
+        std::size_t length = std::mbrlen(line + at, line_end - at, &state);
+        if (length == 0 || length > line_end - at) {
+            length = 1;
+            state = std::mbstate_t{};
+        }
+        last = at;
+        at += length;
+    }
+    int columns = 1;
+    wchar_t letter = 0;
+    state = std::mbstate_t{};
+    std::size_t length = std::mbrtowc(&letter, line + last, line_end - last, &state);
+    if (length != 0 && length <= line_end - last) {
+        int width = wcwidth(letter);
+        columns = width >= 0 ? width : 1;
+    }
+    line_end = last;
+    for (int i = 0; i < columns; ++i) {
+        echo("\b \b", 3);
+    }
+}
+
+// A key that the terminal sends as an escape sequence (arrows, function keys) arrives as one
+// burst; it is taken whole, so that none of it is read as typed letters later.
+void skip_escape_sequence() {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    auto next = [&in]() { return poll(&in, 1, 20) > 0 ? read_byte() : -1; };
+    int kind = next();
+    if (kind == '[') {
+        // Parameters and intermediates, then one final byte from '@' to '~'.
+        for (int b = next(); b >= 0 && (b < 0x40 || b > 0x7e); b = next()) {
+        }
+    } else if (kind == 'O') {
+        next();
+    }
+}
+
+// Reads one line from the terminal, echoing and editing it as the terminal's own cooked mode
+// would, and leaves it, line end included, as the buffered line.
+bool edit_line() {
+    line_begin = line_end = 0;
+    const cc_t erase = console.original.c_cc[VERASE];
+    const cc_t kill = console.original.c_cc[VKILL];
+    const cc_t word_erase = console.original.c_cc[VWERASE];
+    for (;;) {
+        int key = read_byte();
+        if (key < 0) {
+            return false;
+        }
+        // A tab separates words as a blank does, and a blank is simpler to rub out.
+        const char c = key == '\t' ? ' ' : static_cast<char>(key);
+        if (key == '\n' || key == '\r') {
+            echo("\n", 1);
+            line[line_end++] = '\n';
+            return true;
+        }
+        if ((key == erase && erase != _POSIX_VDISABLE) || key == '\b' || key == 0x7f) {
+            if (line_end > line_begin) {
+                rub_out();
+            }
+        } else if (key == kill && kill != _POSIX_VDISABLE) {
+            while (line_end > line_begin) {
+                rub_out();
+            }
+        } else if (key == word_erase && word_erase != _POSIX_VDISABLE) {
+            while (line_end > line_begin && is_blank(line[line_end - 1])) {
+                rub_out();
+            }
+            while (line_end > line_begin && !is_blank(line[line_end - 1])) {
+                rub_out();
+            }
+        } else if (key == 0x1b) {
+            skip_escape_sequence();
+        } else if (key >= 0x20 || c == ' ') {
+            // Room is kept for the line end.
+            if (line_end < line_capacity - 1) {
+                line[line_end++] = c;
+                echo(&c, 1);
+            }
+        }
+        // Other control keys (Ctrl-D among them) mean nothing to a player that only reads words.
+    }
+}
+
+// Reads the next line of a pipe or file into the buffer; nothing beyond its line end is taken,
+// so what follows stays for getch.
+bool fill_line() {
+    line_begin = line_end = 0;
+    while (line_end < line_capacity) {
+        int byte = read_byte();
+        if (byte < 0) {
+            break;
+        }
+        line[line_end++] = static_cast<char>(byte);
+        if (byte == '\n') {
+            break;
+        }
+    }
+    return line_end > 0;
+}
+
+bool next_line() {
+    return console.tty ? edit_line() : fill_line();
+}
+
+} // namespace
+
+namespace plat {
+
+void console_open() {
+    std::setlocale(LC_CTYPE, "");
+    console.in_flags = fcntl(STDIN_FILENO, F_GETFL);
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &console.original) == 0) {
+        console.tty = true;
+        console.raw = console.original;
+        // Signals stay on: Ctrl-C ends the player and Ctrl-Z stops it, through the handlers.
+        console.raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL);
+        console.raw.c_cc[VMIN] = 1;
+        console.raw.c_cc[VTIME] = 0;
+        // Echo goes to the terminal we read from, even when standard output is redirected.
+        if ((console.in_flags & O_ACCMODE) != O_RDONLY) {
+            console.echo_fd = STDIN_FILENO;
+        }
+    }
+    console_taken.store(true);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        take_signal(signal_number, on_terminating_signal);
+    }
+    if (console.tty) {
+        take_signal(SIGTSTP, on_stop_signal);
+        take_signal(SIGCONT, on_continue);
+    }
+    std::atexit(restore_console);
+    apply_raw_mode();
+}
+
+void exit_process(int status) {
+    restore_console();
+    std::exit(status);
+}
+
+int kbhit() {
+    if (input_ended) {
+        return 0;
+    }
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    // Hang-ups and errors count too: the read that follows sees them and marks the end.
+    return poll(&in, 1, 0) > 0 && in.revents != 0 ? 1 : 0;
+}
+
+int getch() {
+    // Straight from the keyboard or the stream: a line end still buffered does not count.
+    int key = read_byte();
+    if (key == 0x1b && console.tty) {
+        skip_escape_sequence();
+    }
+    return key;
+}
+
+bool read_word(char *word, std::size_t size) {
+    std::size_t stored = 0;
+    bool started = false;
+    for (;;) {
+        if (line_begin == line_end) {
+            // A word may still go on beyond a buffer that ends without a line end.
+            if (!next_line()) {
+                break;
+            }
+            continue;
+        }
+        char c = line[line_begin];
+        if (is_blank(c)) {
+            if (started) {
+                break; // the blank stays buffered, as scanf leaves it
+            }
+            ++line_begin;
+            continue;
+        }
+        started = true;
+        ++line_begin;
+        if (stored + 1 < size) {
+            word[stored++] = c;
+        }
+    }
+    if (size > 0) {
+        word[stored] = '\0';
+    }
+    return started;
+}
+
+int read_char() {
+    if (line_begin == line_end) {
+        if (!console.tty) {
+            return read_byte();
+        }
+        // A terminal hands over whole lines, so getchar waits for Enter.
+        if (!edit_line()) {
+            return -1;
+        }
+    }
+    return static_cast<unsigned char>(line[line_begin++]);
+}
+
+} // namespace plat
