@@ -1,0 +1,201 @@
+// The Windows platform: console runtime, directory search, clock, window lookup and output.
+#include "platform/platform.h"
+#include "platform/windows/text.h"
+
+#include <conio.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <windows.h>
+
+namespace plat {
+
+namespace {
+
+constexpr std::size_t longest_name = 255; // what a track-list entry holds, besides its zero
+
+// The name fits the caller's record and a track-list entry; longer ones are skipped, not cut,
+// so that a cut name never reaches the MCI open under a name that does not exist.
+bool copy_if_fits(const WIN32_FIND_DATAA &native, find_data *found) {
+    std::size_t length = std::strlen(native.cFileName);
+    if (length > longest_name) {
+        return false;
+    }
+    std::memcpy(found->cFileName, native.cFileName, length + 1);
+    return true;
+}
+
+bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// _kbhit and _getch read the console's own input buffer, whatever standard input is.
+bool console_input_present() {
+    HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(in);
+    return true;
+}
+
+} // namespace
+
+// The runtime's console functions need no preparation: line input, echo and the code pages
+// are the console's own settings, and the player must not change them for the user.
+void console_open() {}
+
+void exit_process(int status) {
+    std::exit(status);
+}
+
+find_handle find_first(const char *pattern, find_data *found) {
+    WIN32_FIND_DATAA native;
+    HANDLE search = FindFirstFileA(pattern, &native);
+    if (search == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    while (!copy_if_fits(native, found)) {
+        if (!FindNextFileA(search, &native)) {
+            FindClose(search);
+            return nullptr;
+        }
+    }
+    return search;
+}
+
+bool find_next(find_handle search, find_data *found) {
+    WIN32_FIND_DATAA native;
+    do {
+        if (!FindNextFileA(search, &native)) {
+            return false;
+        }
+    } while (!copy_if_fits(native, found));
+    return true;
+}
+
+void find_close(find_handle search) {
+    if (search != nullptr) {
+        FindClose(search);
+    }
+}
+
+int kbhit() {
+    return _kbhit();
+}
+
+int getch() {
+    // Without a console _getch has nothing to wait for; -1 lets the caller go on.
+    if (!console_input_present()) {
+        return -1;
+    }
+    int key = _getch();
+    // Arrow and function keys arrive as two codes; both belong to the one key press, and the
+    // second must not be left for _kbhit to report as a new key.
+    if (key == 0 || key == 0xE0) {
+        _getch();
+    }
+    return key;
+}
+
+bool read_word(char *word, std::size_t size) {
+    int c = std::getchar();
+    while (c != EOF && is_blank(c)) {
+        c = std::getchar();
+    }
+    bool began = c != EOF;
+    std::size_t length = 0;
+    while (c != EOF && !is_blank(c)) {
+        if (length + 1 < size) {
+            word[length++] = static_cast<char>(c);
+        }
+        c = std::getchar();
+    }
+    // Like scanf, the white space that ended the word stays for the next read.
+    if (c != EOF) {
+        std::ungetc(c, stdin);
+    }
+    if (size > 0) {
+        word[length] = '\0';
+    }
+    return began;
+}
+
+int read_char() {
+    int c = std::getchar();
+    return c == EOF ? -1 : c;
+}
+
+void write_out(const char *bytes, std::size_t count) {
+    std::fwrite(bytes, 1, count, stdout);
+    std::fflush(stdout);
+}
+
+void write_text(const char *utf8) {
+    std::string text = text_in_code_page(utf8, text_code_page());
+    write_out(text.data(), text.size());
+}
+
+unsigned text_code_page() {
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+        if (UINT console = GetConsoleOutputCP()) {
+            return console;
+        }
+    }
+    return GetACP();
+}
+
+std::string text_in_code_page(const char *utf8, unsigned code_page) {
+    // A code page that Windows cannot convert to gets the text as it is rather than nothing.
+    if (code_page == CP_UTF8) {
+        return utf8;
+    }
+    int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    if (wide_length <= 0) {
+        return utf8;
+    }
+    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), wide_length);
+    int length = WideCharToMultiByte(code_page, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return utf8;
+    }
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(code_page, 0, wide.c_str(), -1, text.data(), length, nullptr, nullptr);
+    text.pop_back(); // the terminating zero that the -1 lengths carried along
+    return text;
+}
+
+std::int64_t now_seconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+void sleep_ms(unsigned ms) {
+    Sleep(ms);
+}
+
+unsigned console_title_get(char *title, unsigned size) {
+    return GetConsoleTitleA(title, size);
+}
+
+void console_title_set(const char *title) {
+    SetConsoleTitleA(title);
+}
+
+window find_window(const char *title) {
+    return FindWindowA(nullptr, title);
+}
+
+std::uint32_t tick_count() {
+    return GetTickCount();
+}
+
+std::uint32_t current_process_id() {
+    return GetCurrentProcessId();
+}
+
+} // namespace plat

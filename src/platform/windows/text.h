@@ -1,0 +1,17 @@
+// Recoding of the program's own UTF-8 texts for the Windows console or for redirected output.
+#pragma once
+
+#include <string>
+
+namespace plat {
+
+// The code page that write_text writes in: the console's output code page when standard output
+// is a console, otherwise the ANSI code page, which the file names printed beside our texts
+// are in already.
+unsigned text_code_page();
+
+// The UTF-8 text in the given code page; characters it lacks become its default character.
+// 65001 (UTF-8) returns the text unchanged.
+std::string text_in_code_page(const char *utf8, unsigned code_page);
+
+} // namespace plat
