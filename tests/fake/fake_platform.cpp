@@ -2,6 +2,7 @@
 #include "fake/fake_platform.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -149,6 +150,33 @@ void fail_open(const std::string &element) {
 }
 const std::vector<mci_call> &mci_calls() {
     return w.calls;
+}
+std::vector<std::string> mci_log() {
+    std::vector<std::string> lines;
+    for (const mci_call &c : w.calls) {
+        char line[512];
+        const char *names[] = {"open", "close", "play", "pause", "status", "resume"};
+        const std::uint32_t messages[] = {mci::open,  mci::close,  mci::play,
+                                          mci::pause, mci::status, mci::resume};
+        const char *name = "?";
+        for (int i = 0; i < 6; ++i)
+            if (messages[i] == c.message)
+                name = names[i];
+        int n = std::snprintf(line, sizeof line, "%s %u %#x", name, c.device,
+                              static_cast<unsigned>(c.flags));
+        if (c.message == mci::open)
+            std::snprintf(line + n, sizeof line - n, " %s %s", c.device_type.c_str(),
+                          c.element.c_str());
+        else if (c.message == mci::play)
+            std::snprintf(line + n, sizeof line - n, " from %u to %#lx", c.from,
+                          static_cast<unsigned long>(c.callback));
+        else if (c.message == mci::status)
+            std::snprintf(line + n, sizeof line - n, " item %u", c.item);
+        else if (c.has_params)
+            std::snprintf(line + n, sizeof line - n, " with parameters");
+        lines.emplace_back(line);
+    }
+    return lines;
 }
 std::vector<std::string> opened() {
     std::vector<std::string> names;

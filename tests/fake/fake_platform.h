@@ -59,6 +59,9 @@ void set_length_ms(const std::string &element, std::uint32_t ms);
 void set_default_length_ms(std::uint32_t ms);
 void fail_open(const std::string &element);
 const std::vector<mci_call> &mci_calls();
+// The same calls as text, e.g. "open 0 0x2200 waveaudio song.wav", "play 1 0x5 from 0 to 0x77",
+// "status 1 0x100 item 1", "close 1 0x0".
+std::vector<std::string> mci_log();
 // Element names in the order they were opened.
 std::vector<std::string> opened();
 // Devices open now.
