@@ -1,0 +1,564 @@
+// benchtool: the process meter behind bench/run; starts players, feeds their input, and reads
+// their CPU, memory, wake-ups and output timing.
+//
+//   benchtool run [--cwd D] [--input TEXT] [--pidfile F] -- CMD...   CPU, peak RSS, switches
+//   benchtool quiet PID [SECONDS]        returns once PID has stopped using the CPU (or ended)
+//   benchtool paced [--cwd D] [--settle S] [--window S] [--stop] -- CMD...
+//                                        wake-ups and CPU per second over a window of play
+//   benchtool startup [--cwd D] [--until TEXT] -- CMD...   ms from exec to TEXT (or to EOF)
+//   benchtool next --cwd D --monitor SHELLCMD [--trials N] [--low L] [--high H] -- CMD...
+//                                        ms from "next" + Enter to the next track's first sample
+//   benchtool levelwav FILE SECONDS LEVEL   a 44.1 kHz stereo 16-bit WAV holding one constant
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void fail(const char *what) {
+    std::fprintf(stderr, "benchtool: %s\n", what);
+    std::exit(2);
+}
+
+[[noreturn]] void fail_errno(const char *what) {
+    std::fprintf(stderr, "benchtool: %s: %s\n", what, std::strerror(errno));
+    std::exit(2);
+}
+
+double now_s() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void sleep_s(double s) {
+    if (s <= 0)
+        return;
+    timespec t{static_cast<time_t>(s),
+               static_cast<long>((s - static_cast<double>(static_cast<time_t>(s))) * 1e9)};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+void write_all(int fd, const std::string &text) {
+    const char *p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail_errno("writing to the player");
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+struct options {
+    std::string cwd;
+    std::string input;
+    bool has_input = false;
+    std::string pidfile;
+    std::string until;
+    std::string monitor;
+    double settle = 2.0;
+    double window = 8.0;
+    bool stop = false;
+    int trials = 20;
+    int low = 3000;
+    int high = 12000;
+    std::vector<char *> command;
+};
+
+options parse(int argc, char **argv, int first) {
+    options o;
+    int i = first;
+    auto value = [&](const char *name) -> const char * {
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "benchtool: %s wants a value\n", name);
+            std::exit(2);
+        }
+        return argv[++i];
+    };
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if (a == "--cwd")
+            o.cwd = value("--cwd");
+        else if (a == "--input") {
+            o.input = value("--input");
+            o.has_input = true;
+        } else if (a == "--pidfile")
+            o.pidfile = value("--pidfile");
+        else if (a == "--until")
+            o.until = value("--until");
+        else if (a == "--monitor")
+            o.monitor = value("--monitor");
+        else if (a == "--settle")
+            o.settle = std::atof(value("--settle"));
+        else if (a == "--window")
+            o.window = std::atof(value("--window"));
+        else if (a == "--stop")
+            o.stop = true;
+        else if (a == "--trials")
+            o.trials = std::atoi(value("--trials"));
+        else if (a == "--low")
+            o.low = std::atoi(value("--low"));
+        else if (a == "--high")
+            o.high = std::atoi(value("--high"));
+        else {
+            std::fprintf(stderr, "benchtool: unknown option %s\n", argv[i]);
+            std::exit(2);
+        }
+    }
+    for (; i < argc; ++i)
+        o.command.push_back(argv[i]);
+    if (o.command.empty())
+        fail("no command given after --");
+    o.command.push_back(nullptr);
+    return o;
+}
+
+// A started player: its pid, the write end of its standard input (-1 once closed) and the read
+// end of its standard output (-1 when that goes to /dev/null).
+struct child {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+};
+
+child spawn(const options &o, bool capture_out, bool quiet_err = false) {
+    int in_pipe[2];
+    int out_pipe[2] = {-1, -1};
+    if (pipe2(in_pipe, O_CLOEXEC) != 0)
+        fail_errno("pipe");
+    if (capture_out && pipe2(out_pipe, O_CLOEXEC) != 0)
+        fail_errno("pipe");
+    const pid_t pid = fork();
+    if (pid < 0)
+        fail_errno("fork");
+    if (pid == 0) {
+        if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0)
+            _exit(126);
+        dup2(in_pipe[0], STDIN_FILENO);
+        if (capture_out) {
+            dup2(out_pipe[1], STDOUT_FILENO);
+        } else {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+        }
+        // A player ended by SIGTERM may complain of its interrupted write.
+        if (quiet_err) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+        }
+        execvp(o.command[0], o.command.data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    child c;
+    c.pid = pid;
+    c.in = in_pipe[1];
+    if (capture_out) {
+        close(out_pipe[1]);
+        c.out = out_pipe[0];
+    }
+    if (!o.pidfile.empty()) {
+        FILE *f = std::fopen(o.pidfile.c_str(), "w");
+        if (!f)
+            fail_errno("pidfile");
+        std::fprintf(f, "%d\n", static_cast<int>(pid));
+        std::fclose(f);
+    }
+    return c;
+}
+
+int status_code(int status) {
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return 255;
+}
+
+double seconds(const timeval &t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
+
+// Ends a player that is still running; a player that has already ended is only reaped.
+int finish(child &c) {
+    if (c.in >= 0) {
+        close(c.in);
+        c.in = -1;
+    }
+    if (c.out >= 0) {
+        close(c.out);
+        c.out = -1;
+    }
+    int status = 0;
+    if (waitpid(c.pid, &status, WNOHANG) == 0) {
+        kill(c.pid, SIGTERM);
+        while (waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    return status;
+}
+
+// ---- What /proc tells about a running process ------------------------------
+
+// Voluntary and involuntary switches summed over the threads alive now.
+struct switches {
+    long long voluntary = 0;
+    long long involuntary = 0;
+    int threads = 0;
+};
+
+switches read_switches(pid_t pid) {
+    switches s;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        return s;
+    while (const dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        FILE *f = std::fopen((dir + "/" + e->d_name + "/status").c_str(), "r");
+        if (!f)
+            continue;
+        ++s.threads;
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            long long n = 0;
+            if (std::sscanf(line, "voluntary_ctxt_switches: %lld", &n) == 1)
+                s.voluntary += n;
+            else if (std::sscanf(line, "nonvoluntary_ctxt_switches: %lld", &n) == 1)
+                s.involuntary += n;
+        }
+        std::fclose(f);
+    }
+    closedir(d);
+    return s;
+}
+
+// The process's CPU time in seconds, threads that have ended included; negative once it is gone.
+double cpu_seconds(pid_t pid) {
+    clockid_t clock;
+    if (clock_getcpuclockid(pid, &clock) != 0)
+        return -1;
+    timespec t{};
+    if (clock_gettime(clock, &t) != 0)
+        return -1;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+bool alive(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, WNOHANG) == 0;
+}
+
+// ---- Subcommands -----------------------------------------------------------
+
+int cmd_run(const options &o) {
+    const double start = now_s();
+    child c = spawn(o, false);
+    if (o.has_input)
+        write_all(c.in, o.input);
+    close(c.in);
+    int status = 0;
+    rusage use{};
+    while (wait4(c.pid, &status, 0, &use) < 0) {
+        if (errno != EINTR)
+            fail_errno("wait4");
+    }
+    const double wall = now_s() - start;
+    std::printf("rc=%d user=%.4f sys=%.4f cpu=%.4f maxrss_kb=%ld nvcsw=%ld nivcsw=%ld wall=%.3f\n",
+                status_code(status), seconds(use.ru_utime), seconds(use.ru_stime),
+                seconds(use.ru_utime) + seconds(use.ru_stime), use.ru_maxrss, use.ru_nvcsw,
+                use.ru_nivcsw, wall);
+    return 0;
+}
+
+// Waits until another process (not our child) has gone quiet: one thread left and no more than
+// 2 ms of CPU used in the last 300 ms. Used to start the next player only once the decoding of
+// the one before has finished, while its clock-timed wait goes on. Prints the CPU the process
+// has used by then: start-up, decoding and writing, and a few passes of its wait.
+int cmd_quiet(int argc, char **argv) {
+    if (argc < 3)
+        fail("quiet wants a pid");
+    const pid_t pid = static_cast<pid_t>(std::atol(argv[2]));
+    const double limit = argc > 3 ? std::atof(argv[3]) : 60.0;
+    const double start = now_s();
+    double last = cpu_seconds(pid);
+    double last_at = now_s();
+    while (now_s() - start < limit) {
+        sleep_s(0.05);
+        const double cpu = cpu_seconds(pid);
+        if (cpu < 0)
+            break;
+        if (cpu - last > 0.002) {
+            last = cpu;
+            last_at = now_s();
+        } else if (now_s() - last_at >= 0.3 && read_switches(pid).threads <= 1) {
+            std::printf("busy=%.4f\n", cpu);
+            return 0;
+        }
+    }
+    if (cpu_seconds(pid) < 0) {
+        std::printf("busy=%.4f\n", last);
+        return 0;
+    }
+    std::fprintf(stderr, "benchtool: pid %d still busy after %.0f s\n", static_cast<int>(pid),
+                 limit);
+    return 1;
+}
+
+// Plays for settle seconds, then counts wake-ups and CPU over window seconds. With --stop the
+// player is sent "stop" first, and the window covers its wait for a key.
+int cmd_paced(const options &o) {
+    child c = spawn(o, false, true);
+    sleep_s(o.settle);
+    if (o.stop) {
+        write_all(c.in, "stop\n");
+        sleep_s(0.5);
+    }
+    if (!alive(c.pid)) {
+        std::fprintf(stderr, "benchtool: %s ended before the window\n", o.command[0]);
+        return 1;
+    }
+    const switches a = read_switches(c.pid);
+    const double cpu_a = cpu_seconds(c.pid);
+    const double t_a = now_s();
+    sleep_s(o.window);
+    const switches b = read_switches(c.pid);
+    const double cpu_b = cpu_seconds(c.pid);
+    const double t_b = now_s();
+    const bool lived = alive(c.pid);
+    if (o.stop)
+        write_all(c.in, "x");
+    finish(c);
+    if (!lived || cpu_a < 0 || cpu_b < 0) {
+        std::fprintf(stderr, "benchtool: %s ended inside the window\n", o.command[0]);
+        return 1;
+    }
+    const double span = t_b - t_a;
+    std::printf("vcsw_per_s=%.2f nivcsw_per_s=%.2f cpu_ms_per_s=%.3f threads=%d\n",
+                static_cast<double>(b.voluntary - a.voluntary) / span,
+                static_cast<double>(b.involuntary - a.involuntary) / span,
+                (cpu_b - cpu_a) * 1000 / span, b.threads);
+    return 0;
+}
+
+// Milliseconds from just before fork to the first appearance of --until in the output, or to
+// the end of the output when no text is given.
+int cmd_startup(const options &o) {
+    const double start = now_s();
+    child c = spawn(o, true);
+    std::string seen;
+    bool found = false;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(c.out, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        seen.append(buf, static_cast<std::size_t>(n));
+        if (!o.until.empty() && seen.find(o.until) != std::string::npos) {
+            found = true;
+            break;
+        }
+    }
+    const double ms = (now_s() - start) * 1000;
+    finish(c);
+    if (!o.until.empty() && !found) {
+        std::fprintf(stderr, "benchtool: \"%s\" never appeared\n", o.until.c_str());
+        return 1;
+    }
+    std::printf("startup_ms=%.3f\n", ms);
+    return 0;
+}
+
+// Reads the sink's monitor (raw s16le stereo, 44.1 kHz) and times each switch between two
+// tracks of constant level: low plays first, "next" moves to the other, and back again.
+int cmd_next(const options &o) {
+    constexpr double rate = 44100;
+    constexpr int frame_bytes = 4;
+    options mon = o;
+    mon.cwd.clear();
+    std::string shell_cmd = o.monitor;
+    char sh[] = "/bin/sh";
+    char dash_c[] = "-c";
+    mon.command = {sh, dash_c, shell_cmd.data(), nullptr};
+    mon.pidfile.clear();
+    child monitor = spawn(mon, true);
+    fcntl(monitor.out, F_SETFL, O_NONBLOCK);
+    child player = spawn(o, false);
+
+    auto level_of = [&](int sample) {
+        if (std::abs(sample - o.low) < o.low / 4)
+            return o.low;
+        if (std::abs(sample - o.high) < o.high / 4)
+            return o.high;
+        return 0;
+    };
+
+    std::mt19937 pick(12345);
+    std::uniform_real_distribution<double> phase(0.0, 0.4);
+    enum { steady, delay, waiting } state = steady;
+    // The folder's order decides which track comes first: the first level heard is taken.
+    int target = 0;
+    long run = 0;
+    double deadline = 0;
+    double sent = 0;
+    double trial_start = now_s();
+    int done = 0;
+    int rc = 0;
+    std::vector<unsigned char> buf(65536);
+    std::size_t carry = 0;
+    while (done < o.trials) {
+        pollfd p{monitor.out, POLLIN, 0};
+        poll(&p, 1, 10);
+        const ssize_t n = read(monitor.out, buf.data() + carry, buf.size() - carry);
+        const double t_read = now_s();
+        if (n == 0) {
+            std::fprintf(stderr, "benchtool: the monitor ended\n");
+            rc = 1;
+            break;
+        }
+        std::size_t have = carry + (n > 0 ? static_cast<std::size_t>(n) : 0);
+        const std::size_t frames = have / frame_bytes;
+        for (std::size_t i = 0; i < frames && done < o.trials; ++i) {
+            const auto lo = static_cast<unsigned>(buf[i * frame_bytes]);
+            const auto hi = static_cast<unsigned>(buf[i * frame_bytes + 1]);
+            const int sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | hi << 8));
+            const int level = level_of(sample);
+            if (state == waiting && level == target) {
+                // The read returned when the last frame of this block had been rendered.
+                const double at = t_read - static_cast<double>(frames - 1 - i) / rate;
+                std::printf("next_ms=%.1f\n", (at - sent) * 1000);
+                std::fflush(stdout);
+                ++done;
+                state = steady;
+                run = 0;
+            }
+            if (state == steady) {
+                if (target == 0)
+                    target = level;
+                run = level != 0 && level == target ? run + 1 : 0;
+                if (run >= static_cast<long>(rate * 0.3)) {
+                    state = delay;
+                    deadline = t_read + phase(pick);
+                }
+            }
+        }
+        carry = have - frames * frame_bytes;
+        std::memmove(buf.data(), buf.data() + frames * frame_bytes, carry);
+        const double t = now_s();
+        if (state == delay && t >= deadline) {
+            sent = now_s();
+            write_all(player.in, "next\n");
+            target = target == o.low ? o.high : o.low;
+            state = waiting;
+            trial_start = sent;
+        }
+        if (state != delay && t - trial_start > 8.0) {
+            std::fprintf(stderr, "benchtool: no switch to level %d within 8 s\n", target);
+            rc = 1;
+            break;
+        }
+        if (!alive(player.pid)) {
+            std::fprintf(stderr, "benchtool: the player ended\n");
+            rc = 1;
+            break;
+        }
+    }
+    if (player.in >= 0)
+        write_all(player.in, "exit\n");
+    sleep_s(0.3);
+    finish(player);
+    finish(monitor);
+    return rc;
+}
+
+void put_le(std::vector<unsigned char> &out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+int cmd_levelwav(int argc, char **argv) {
+    if (argc < 5)
+        fail("levelwav wants FILE SECONDS LEVEL");
+    const auto frames = static_cast<std::uint32_t>(std::atof(argv[3]) * 44100);
+    const auto level = static_cast<std::int16_t>(std::atoi(argv[4]));
+    const std::uint32_t data_bytes = frames * 4;
+    std::vector<unsigned char> head;
+    head.insert(head.end(), {'R', 'I', 'F', 'F'});
+    put_le(head, 36 + data_bytes, 4);
+    head.insert(head.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put_le(head, 16, 4);
+    put_le(head, 1, 2);
+    put_le(head, 2, 2);
+    put_le(head, 44100, 4);
+    put_le(head, 44100 * 4, 4);
+    put_le(head, 4, 2);
+    put_le(head, 16, 2);
+    head.insert(head.end(), {'d', 'a', 't', 'a'});
+    put_le(head, data_bytes, 4);
+    FILE *f = std::fopen(argv[2], "wb");
+    if (!f)
+        fail_errno(argv[2]);
+    std::fwrite(head.data(), 1, head.size(), f);
+    std::vector<unsigned char> second;
+    for (int i = 0; i < 44100 * 2; ++i)
+        put_le(second, static_cast<std::uint16_t>(level), 2);
+    for (std::uint32_t left = frames; left > 0;) {
+        const std::uint32_t n = left < 44100 ? left : 44100;
+        std::fwrite(second.data(), 4, n, f);
+        left -= n;
+    }
+    if (std::fclose(f) != 0)
+        fail_errno(argv[2]);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    signal(SIGPIPE, SIG_IGN);
+    if (argc < 2)
+        fail("usage: benchtool run|quiet|paced|startup|next|levelwav ...");
+    const std::string what = argv[1];
+    if (what == "quiet")
+        return cmd_quiet(argc, argv);
+    if (what == "levelwav")
+        return cmd_levelwav(argc, argv);
+    const options o = parse(argc, argv, 2);
+    if (what == "run")
+        return cmd_run(o);
+    if (what == "paced")
+        return cmd_paced(o);
+    if (what == "startup")
+        return cmd_startup(o);
+    if (what == "next")
+        return cmd_next(o);
+    fail("unknown subcommand");
+}
