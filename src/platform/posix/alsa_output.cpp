@@ -14,8 +14,14 @@ namespace {
 // Short enough for the buffer to outlast a busy machine's scheduling, and the bound on how
 // much plays on after a pause.
 constexpr unsigned latency_us = 100000;
-// How long one wait for room in the buffer may last before a stop request is looked at.
+// How long one wait for room in a stalled device's buffer may last before a stop request is
+// looked at.
 constexpr int wait_ms = 20;
+// A device that plays on wakes us once a period, and the quarter of the buffer that a period
+// takes outlasts wait_ms: waking early for nothing cost a wake-up per period. So the first wait
+// may last two periods, still short enough for a prompt close, and only once one has run out
+// with no room does the short one apply.
+constexpr int patient_wait_ms = 2 * static_cast<int>(latency_us / 1000) / 4;
 // Recoveries in a row that bring no frame through before the device is given up.
 constexpr int fruitless_limit = 4;
 constexpr std::size_t silence_frames = 1024;
@@ -85,6 +91,7 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
     const auto *bytes = static_cast<const unsigned char *>(frames);
     int fruitless = 0;
     int idle = 0;
+    bool stalled = false;
     while (count > 0) {
         if (!control.hold_while_paused())
             return false;
@@ -98,7 +105,8 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
             continue;
         }
         if (done == 0 || done == -EAGAIN) {
-            int ready = snd_pcm_wait(pcm_, wait_ms);
+            const int ready = snd_pcm_wait(pcm_, stalled ? wait_ms : patient_wait_ms);
+            stalled = ready == 0;
             if (ready < 0) {
                 if (++fruitless > fruitless_limit || !recover(ready, control))
                     return false;

@@ -18,7 +18,11 @@ namespace {
 
 using audio::file_kinds;
 
-constexpr std::size_t chunk_frames = 1024;
+// Frames decoded and handed to the device at a time. Each chunk costs one read of the file and
+// one write to the device: at 1024 frames playing a 16-bit WAV took twice the CPU it takes at
+// 4096. The output looks at stop and pause requests between the pieces the device takes, so a
+// larger chunk does not slow them.
+constexpr std::size_t chunk_frames = 4096;
 
 bool same_name(const char *a, const char *b) {
     for (; *a && *b; ++a, ++b) {
