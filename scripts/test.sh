@@ -1,5 +1,6 @@
 #!/bin/sh
-# Sets up, builds and runs every test: plain, under ASan+UBSan, under TSan, and the Windows build under Wine.
+# Sets up, builds and runs every test: plain, under ASan+UBSan and TSan, the fuzzers for a short
+# budget, a benchmark smoke run, and the Windows build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
@@ -16,6 +17,6 @@ run_suite() {
 run_suite build
 run_suite build-asan -DKESTROVA_SANITIZE=ON
 run_suite build-tsan -DKESTROVA_TSAN=ON
-if [ -f scripts/test-windows.sh ]; then
-    sh scripts/test-windows.sh
-fi
+sh scripts/fuzz.sh
+bench/run --smoke
+sh scripts/test-windows.sh

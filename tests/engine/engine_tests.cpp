@@ -114,6 +114,50 @@ TEST(EngineOpen, DeviceTypesTakeOnlyWhatTheyRead) {
     EXPECT_EQ(catcher.text(), "");
 }
 
+// Found by fuzzing: libsndfile's MPEG decoder prints while it probes a cut-off MP3, and the
+// player's folder scan hands over any *.wav, so an MP3 cut short and named .wav wrote on the
+// screen.
+TEST(EngineOpen, WaveTypeRefusesAnMp3NamedWavWithoutAWord) {
+    temp_dir dir;
+    write_sound(dir / "t.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1, 8000, 1152);
+    const bytes mp3 = read_bytes(dir / "t.mp3");
+    ASSERT_GT(mp3.size(), 1000u);
+    write_bytes(dir / "cut.wav", bytes(mp3.begin(), mp3.begin() + 700));
+    write_bytes(dir / "whole.wav", mp3);
+    output_catcher catcher(dir / "said.txt");
+    for (const char *name : {"cut.wav", "whole.wav"}) {
+        mci::device_id id = 0;
+        EXPECT_EQ(open_file("waveaudio", dir / name, id), mci::err_invalid_file) << name;
+        close_device(id);
+    }
+    EXPECT_EQ(catcher.text(), "");
+}
+
+// G.721 ADPCM decodes only straight through and cannot seek, not even to where it stands.
+// Found by fuzzing: such a file opened and reported its length, then never played.
+TEST(EngineOpen, UnseekableCodecStillPlaysFromTheStart) {
+    temp_dir dir;
+    write_sound(dir / "t.wav", SF_FORMAT_WAV | SF_FORMAT_G721_32, 1, 8000, 4000);
+    SF_INFO info{};
+    SNDFILE *f = sf_open((dir / "t.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    ASSERT_FALSE(info.seekable);
+    std::vector<short> decoded(static_cast<std::size_t>(info.frames));
+    decoded.resize(static_cast<std::size_t>(sf_readf_short(f, decoded.data(), info.frames)));
+    sf_close(f);
+    bytes track;
+    append(track, decoded);
+
+    capture_to(dir / "out.raw");
+    mci::device_id id = 0;
+    ASSERT_EQ(open_file("waveaudio", dir / "t.wav", id), 0u);
+    EXPECT_EQ(length_ms(id), static_cast<std::uint64_t>(info.frames * 1000 / 8000));
+    ASSERT_EQ(play(id, mci::wait), 0u);
+    ASSERT_EQ(close_device(id), 0u);
+    EXPECT_GT(decoded.size(), 3000u);
+    EXPECT_TRUE(played(read_bytes(dir / "out.raw"), track));
+}
+
 TEST(EngineOpen, RefusesWhatIsNotARegularFileWithoutBlocking) {
     temp_dir dir;
     ASSERT_EQ(mkdir((dir / "folder.wav").c_str(), 0700), 0);

@@ -18,6 +18,18 @@ bool is_wave(int major) {
     return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
 }
 
+// Whether the file starts as a RIFF wave file does. libsndfile guesses a format from any bytes,
+// and its MPEG decoder prints to stderr as it probes: a cut-off MP3 named .wav would write on the
+// player's screen. So a file that is no wave file never reaches it for "waveaudio".
+bool starts_as_wave(int fd) {
+    unsigned char head[12];
+    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
+        return false;
+    const bool riff = std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RIFX", 4) == 0 ||
+                      std::memcmp(head, "RF64", 4) == 0;
+    return riff && std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
 // The sample layout that carries a stream's samples without changing any of them.
 sample_format format_for(int subtype) {
     switch (subtype) {
@@ -58,6 +70,8 @@ mci::error sound_file::open(const char *path, file_kinds kinds) {
         return mci::err_file_not_found;
     if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
         return mci::err_invalid_file;
+    if (kinds == file_kinds::wave && !starts_as_wave(fd_))
+        return mci::err_invalid_file;
 
     SF_INFO header{};
     file_ = sf_open_fd(fd_, SFM_READ, &header, SF_FALSE);
@@ -90,7 +104,14 @@ bool sound_file::seek_ms(std::uint32_t ms) {
     std::int64_t frame = static_cast<std::int64_t>(std::uint64_t{ms} * rate_ / 1000);
     if (frame > frames_)
         frame = frames_;
-    return sf_seek(file_, frame, SEEK_SET) >= 0;
+    // G.72x ADPCM, among others, decodes only straight through: a play from where the file
+    // stands, as every first play from 0 is, must not depend on a seek.
+    if (frame == position_)
+        return true;
+    if (sf_seek(file_, frame, SEEK_SET) < 0)
+        return false;
+    position_ = frame;
+    return true;
 }
 
 std::size_t sound_file::read(void *frames, std::size_t count) {
@@ -110,7 +131,10 @@ std::size_t sound_file::read(void *frames, std::size_t count) {
         got = sf_readf_double(file_, static_cast<double *>(frames), n);
         break;
     }
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (got <= 0)
+        return 0;
+    position_ += got;
+    return static_cast<std::size_t>(got);
 }
 
 } // namespace plat::audio

@@ -43,6 +43,8 @@ class sound_file {
     unsigned channels_ = 0;
     unsigned rate_ = 0;
     std::int64_t frames_ = 0;
+    // The frame the next read decodes, kept here since some codecs cannot tell or seek at all.
+    std::int64_t position_ = 0;
     std::uint32_t length_ms_ = 0;
 };
 

@@ -38,6 +38,9 @@ char line[line_capacity];
 std::size_t line_begin = 0;
 std::size_t line_end = 0;
 bool input_ended = false;
+// A byte that ended an escape sequence without belonging to it, such as the Enter of an ESC typed
+// just before it: it is read again as a key of its own rather than lost.
+int returned_byte = -1;
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -134,6 +137,11 @@ void echo(const char *bytes, std::size_t count) {
 
 // One byte straight from standard input, -1 once it has ended.
 int read_byte() {
+    if (returned_byte >= 0) {
+        const int byte = returned_byte;
+        returned_byte = -1;
+        return byte;
+    }
     if (input_ended) {
         return -1;
     }
@@ -192,13 +200,24 @@ void rub_out() {
 void skip_escape_sequence() {
     pollfd in{STDIN_FILENO, POLLIN, 0};
     auto next = [&in]() { return poll(&in, 1, 20) > 0 ? read_byte() : -1; };
+    // Only bytes from ' ' to '~' can be part of a sequence; any other ends it and is kept.
+    auto keep_unless_part = [](int b) {
+        if (b >= 0 && (b < 0x20 || b > 0x7e)) {
+            returned_byte = b;
+        }
+    };
     int kind = next();
     if (kind == '[') {
         // Parameters and intermediates, then one final byte from '@' to '~'.
-        for (int b = next(); b >= 0 && (b < 0x40 || b > 0x7e); b = next()) {
+        int b = next();
+        while (b >= 0x20 && b <= 0x3f) {
+            b = next();
         }
+        keep_unless_part(b);
     } else if (kind == 'O') {
-        next();
+        keep_unless_part(next());
+    } else {
+        keep_unless_part(kind);
     }
 }
 
@@ -307,6 +326,9 @@ void exit_process(int status) {
 }
 
 int kbhit() {
+    if (returned_byte >= 0) {
+        return 1;
+    }
     if (input_ended) {
         return 0;
     }

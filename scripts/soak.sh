@@ -1,0 +1,43 @@
+#!/bin/sh
+# The full soak: 1,000 random commands typed into the real player, under ASan+UBSan and under TSan
+# side by side (about 7 minutes). The test command runs the short form (100) in every build.
+#   sh scripts/soak.sh [COMMANDS]
+# KESTROVA_SOAK_BUILDS names build folders that are already configured (default: build-asan and
+# build-tsan, configured here); KESTROVA_SOAK_SEED replays a run.
+set -eu
+cd "$(dirname "$0")/.."
+commands=${1:-1000}
+
+if [ -n "${KESTROVA_SOAK_BUILDS:-}" ]; then
+    builds=$KESTROVA_SOAK_BUILDS
+else
+    builds="build-asan build-tsan"
+    cmake -S . -B build-asan -DKESTROVA_SANITIZE=ON >/dev/null
+    cmake -S . -B build-tsan -DKESTROVA_TSAN=ON >/dev/null
+fi
+
+for dir in $builds; do
+    cmake --build "$dir" -j "$(nproc)" --target soak_tests kestrova >/dev/null
+done
+
+pids=""
+for dir in $builds; do
+    binary=$(find "$dir" -type f -name soak_tests -perm -u+x | head -n 1)
+    [ -n "$binary" ] || { echo "no soak_tests in $dir" >&2; exit 1; }
+    KESTROVA_SOAK_COMMANDS=$commands "$binary" --gtest_filter="Soak.*" >"$dir/soak.log" 2>&1 &
+    pids="$pids $!"
+done
+
+failed=0
+set -- $builds
+for pid in $pids; do
+    if wait "$pid"; then
+        echo "$1: $(grep '^soak: [0-9]* commands' "$1/soak.log")"
+    else
+        echo "$1: the soak failed; its log:" >&2
+        tail -n 60 "$1/soak.log" >&2
+        failed=1
+    fi
+    shift
+done
+exit $failed
