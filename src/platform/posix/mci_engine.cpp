@@ -1,4 +1,7 @@
 // The Linux MCI engine behind plat::mci_send: files decoded by libsndfile, played through ALSA.
+#include <pthread.h>
+#include <signal.h>
+
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -53,7 +56,13 @@ class device {
             return mci::err_hardware;
         // Read here rather than on the playback thread, which must not race a setenv.
         const char *name = std::getenv("AUDIODEV");
+        // The playback thread takes no signals: Ctrl-C, Ctrl-Z and the rest are handled on the
+        // player's own thread, which restores the terminal, whatever the playback thread is in.
+        sigset_t all, previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
         thread_ = std::thread(&device::run, this, std::string(name && *name ? name : "default"));
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         if (flags & mci::wait)
             thread_.join();
         return 0;
