@@ -44,26 +44,48 @@ INSTANTIATE_TEST_SUITE_P(
                       sample_case{"wavex_6ch", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 6, 48000}),
     [](const auto &info) { return std::string(info.param.name); });
 
+namespace {
+
+// What libsndfile decodes from a file, as the bytes the engine should hand to ALSA.
+template <typename Sample>
+bytes decoded_by_libsndfile(const std::string &file, SF_INFO &info,
+                            sf_count_t (*read)(SNDFILE *, Sample *, sf_count_t)) {
+    SNDFILE *f = sf_open(file.c_str(), SFM_READ, &info);
+    EXPECT_NE(f, nullptr);
+    if (!f)
+        return {};
+    std::vector<Sample> decoded(static_cast<std::size_t>(info.frames * info.channels));
+    decoded.resize(static_cast<std::size_t>(read(f, decoded.data(), info.frames) * info.channels));
+    sf_close(f);
+    bytes track;
+    append(track, decoded);
+    return track;
+}
+
+// Plays a file to the end through the engine into a file PCM, checking its length on the way;
+// returns what reached the PCM.
+bytes played_through_engine(const temp_dir &dir, const char *type, const std::string &file,
+                            std::uint64_t expected_ms) {
+    capture_to(dir / "out.raw");
+    mci::device_id id = 0;
+    EXPECT_EQ(open_file(type, file, id), 0u);
+    EXPECT_EQ(length_ms(id), expected_ms);
+    EXPECT_EQ(play(id, mci::wait), 0u);
+    EXPECT_EQ(close_device(id), 0u);
+    return read_bytes(dir / "out.raw");
+}
+
+} // namespace
+
 TEST(EngineMp3, PlaysWhatLibsndfileDecodes) {
     temp_dir dir;
     write_sound(dir / "t.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 44100, 22050);
     SF_INFO info{};
-    SNDFILE *f = sf_open((dir / "t.mp3").c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
-    std::vector<float> decoded(static_cast<std::size_t>(info.frames * info.channels));
-    decoded.resize(static_cast<std::size_t>(sf_readf_float(f, decoded.data(), info.frames) * 2));
-    sf_close(f);
-    bytes track;
-    append(track, decoded);
-
-    capture_to(dir / "out.raw");
-    mci::device_id id = 0;
-    ASSERT_EQ(open_file("MPEGVideo", dir / "t.mp3", id), 0u);
-    EXPECT_EQ(length_ms(id), static_cast<std::uint64_t>(info.frames * 1000 / 44100));
-    ASSERT_EQ(play(id, mci::wait), 0u);
-    ASSERT_EQ(close_device(id), 0u);
-    EXPECT_GT(decoded.size(), 40000u);
-    EXPECT_TRUE(played(read_bytes(dir / "out.raw"), track));
+    const bytes track = decoded_by_libsndfile<float>(dir / "t.mp3", info, sf_readf_float);
+    const bytes out = played_through_engine(dir, "MPEGVideo", dir / "t.mp3",
+                                            static_cast<std::uint64_t>(info.frames * 1000 / 44100));
+    EXPECT_GT(track.size() / sizeof(float), 40000u);
+    EXPECT_TRUE(played(out, track));
 }
 
 TEST(EngineOpen, DeviceTypesTakeOnlyWhatTheyRead) {
@@ -139,23 +161,12 @@ TEST(EngineOpen, UnseekableCodecStillPlaysFromTheStart) {
     temp_dir dir;
     write_sound(dir / "t.wav", SF_FORMAT_WAV | SF_FORMAT_G721_32, 1, 8000, 4000);
     SF_INFO info{};
-    SNDFILE *f = sf_open((dir / "t.wav").c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
+    const bytes track = decoded_by_libsndfile<short>(dir / "t.wav", info, sf_readf_short);
     ASSERT_FALSE(info.seekable);
-    std::vector<short> decoded(static_cast<std::size_t>(info.frames));
-    decoded.resize(static_cast<std::size_t>(sf_readf_short(f, decoded.data(), info.frames)));
-    sf_close(f);
-    bytes track;
-    append(track, decoded);
-
-    capture_to(dir / "out.raw");
-    mci::device_id id = 0;
-    ASSERT_EQ(open_file("waveaudio", dir / "t.wav", id), 0u);
-    EXPECT_EQ(length_ms(id), static_cast<std::uint64_t>(info.frames * 1000 / 8000));
-    ASSERT_EQ(play(id, mci::wait), 0u);
-    ASSERT_EQ(close_device(id), 0u);
-    EXPECT_GT(decoded.size(), 3000u);
-    EXPECT_TRUE(played(read_bytes(dir / "out.raw"), track));
+    const bytes out = played_through_engine(dir, "waveaudio", dir / "t.wav",
+                                            static_cast<std::uint64_t>(info.frames * 1000 / 8000));
+    EXPECT_GT(track.size() / sizeof(short), 3000u);
+    EXPECT_TRUE(played(out, track));
 }
 
 TEST(EngineOpen, RefusesWhatIsNotARegularFileWithoutBlocking) {

@@ -36,14 +36,14 @@ const fault_plan plan = [] {
     const char *text = std::getenv("KESTROVA_FAULT");
     if (!text)
         return p;
-    std::string spec = text;
-    const std::size_t first = spec.find(':');
-    const std::size_t second = spec.find(':', first + 1);
-    p.call = spec.substr(0, first);
+    const std::string wanted = text; // CALL:ERROR:FROM, e.g. "writei:ENODEV:3"
+    const std::size_t first = wanted.find(':');
+    const std::size_t second = wanted.find(':', first + 1);
+    p.call = wanted.substr(0, first);
     if (first != std::string::npos)
-        p.error = error_named(spec.substr(first + 1, second - first - 1));
+        p.error = error_named(wanted.substr(first + 1, second - first - 1));
     if (second != std::string::npos)
-        p.from = std::atoi(spec.c_str() + second + 1);
+        p.from = std::atoi(wanted.c_str() + second + 1);
     return p;
 }();
 
