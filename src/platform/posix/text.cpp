@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/screen_line.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ iconv_t converter() {
 namespace plat {
 
 void write_out(const char *bytes, std::size_t count) {
+    posix::note_output(bytes, count);
     while (count > 0) {
         ssize_t written = write(STDOUT_FILENO, bytes, count);
         if (written > 0) {
