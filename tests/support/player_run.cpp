@@ -1,72 +1,36 @@
-// Runs the real player in a pseudo-terminal on a folder of generated sound files, and watches it.
+// Runs the real player in a pseudo-terminal, types at it and watches what it writes.
 #include "player_run.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 extern char **environ;
 
-namespace e2e {
+namespace support {
 
-temp_folder::temp_folder() {
-    char pattern[] = "/tmp/kestrova-e2e-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+bool same_settings(const termios &a, const termios &b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-temp_folder::~temp_folder() {
-    nftw(
-        path_.c_str(),
-        [](const char *path, const struct stat *, int, FTW *) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
+} // namespace
 
-void write_wav(const std::string &path, double seconds, int rate, int channels) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        throw std::runtime_error("cannot write " + path);
-    }
-    const auto frames = static_cast<std::size_t>(seconds * rate);
-    std::vector<short> samples(frames * static_cast<std::size_t>(channels));
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<short>(1000 * std::sin(static_cast<double>(i) * 0.3));
-    }
-    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-}
-
-void write_bytes(const std::string &path, const std::string &bytes) {
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        throw std::runtime_error("cannot write " + path);
-    }
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-}
-
-player_run::player_run(const std::string &folder, input from, const std::vector<std::string> &env,
-                       const std::vector<std::string> &command) {
+player_run::player_run(const std::string &folder, const run_options &options) {
     // A player that has gone must not take the test with it when we type into its pipe.
     ::signal(SIGPIPE, SIG_IGN);
     if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
@@ -74,19 +38,21 @@ player_run::player_run(const std::string &folder, input from, const std::vector<
     }
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    initial_settings_ = terminal_settings();
-    initial_flags_ = terminal_flags();
-    int pipe_ends[2] = {-1, -1};
-    if (from == input::pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) {
+    tcgetattr(slave_, &initial_settings_);
+    initial_flags_ = fcntl(slave_, F_GETFL);
+    int in_ends[2] = {-1, -1};
+    int out_ends[2] = {-1, -1};
+    if ((options.from == input::pipe && pipe2(in_ends, O_CLOEXEC) != 0) ||
+        (options.output_pipe && pipe2(out_ends, O_CLOEXEC) != 0)) {
         throw std::runtime_error("pipe failed");
     }
 
     // Built before the fork: the child only calls what is safe there.
     std::vector<std::string> settings{"AUDIODEV=null", "KESTROVA=" KESTROVA_BINARY};
-    settings.insert(settings.end(), env.begin(), env.end());
+    settings.insert(settings.end(), options.env.begin(), options.env.end());
     std::vector<std::string> whole;
     for (char **e = environ; *e != nullptr; ++e) {
-        std::string entry = *e;
+        const std::string entry = *e;
         bool replaced = false;
         for (const std::string &s : settings) {
             replaced |= entry.compare(0, s.find('=') + 1, s, 0, s.find('=') + 1) == 0;
@@ -101,7 +67,7 @@ player_run::player_run(const std::string &folder, input from, const std::vector<
         envp.push_back(s.data());
     }
     envp.push_back(nullptr);
-    std::vector<std::string> words = command;
+    std::vector<std::string> words = options.command;
     if (words.empty()) {
         words.emplace_back(KESTROVA_BINARY);
     }
@@ -116,17 +82,17 @@ player_run::player_run(const std::string &folder, input from, const std::vector<
         throw std::runtime_error("fork failed");
     }
     if (pid_ == 0) {
-        ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         setsid();
         ioctl(slave_, TIOCSCTTY, 0);
         int in = slave_;
-        if (from == input::dev_null) {
+        if (options.from == input::dev_null) {
             in = open("/dev/null", O_RDONLY);
-        } else if (from == input::pipe) {
-            in = pipe_ends[0];
+        } else if (options.from == input::pipe) {
+            in = in_ends[0];
         }
         dup2(in, STDIN_FILENO);
-        dup2(slave_, STDOUT_FILENO);
+        dup2(options.output_pipe ? out_ends[1] : slave_, STDOUT_FILENO);
         dup2(slave_, STDERR_FILENO);
         if (chdir(folder.c_str()) != 0) {
             _exit(126);
@@ -134,10 +100,13 @@ player_run::player_run(const std::string &folder, input from, const std::vector<
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
-    if (from == input::pipe) {
-        close(pipe_ends[0]);
-        pipe_ = pipe_ends[1];
+    for (int unused : {in_ends[0], out_ends[1]}) {
+        if (unused >= 0) {
+            close(unused);
+        }
     }
+    in_pipe_ = in_ends[1];
+    out_pipe_ = out_ends[0];
 }
 
 player_run::~player_run() {
@@ -145,53 +114,60 @@ player_run::~player_run() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {master_, slave_, pipe_}) {
+    for (int fd : {master_, slave_, in_pipe_, out_pipe_}) {
         if (fd >= 0) {
             close(fd);
         }
     }
 }
 
-void player_run::type(const std::string &keys) {
-    int fd = pipe_ >= 0 ? pipe_ : master_;
-    if (write(fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
-        ADD_FAILURE() << "could not send " << keys;
-    }
+bool player_run::type(const std::string &keys) {
+    const int fd = in_pipe_ >= 0 ? in_pipe_ : master_;
+    return write(fd, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
 }
 
-void player_run::close_pipe() {
-    close(pipe_);
-    pipe_ = -1;
+void player_run::close_input() {
+    close(in_pipe_);
+    in_pipe_ = -1;
 }
 
-void player_run::pump(double timeout_s) {
-    pollfd out{master_, POLLIN, 0};
+void player_run::pump(int fd, std::string &into, double timeout_s) {
+    pollfd out{fd, POLLIN, 0};
     if (poll(&out, 1, static_cast<int>(timeout_s * 1000)) <= 0) {
         return;
     }
     char buffer[4096];
-    ssize_t got = read(master_, buffer, sizeof buffer);
+    const ssize_t got = read(fd, buffer, sizeof buffer);
     for (ssize_t i = 0; i < got; ++i) {
-        if (buffer[i] != '\r') {
-            output_ += buffer[i];
+        if (buffer[i] != '\r' || fd != master_) {
+            into += buffer[i];
         }
     }
 }
 
+bool player_run::read_piped_then_close(const std::string &text, double timeout_s) {
+    std::string piped;
+    const auto deadline = steady::now() + std::chrono::duration<double>(timeout_s);
+    while (piped.find(text) == std::string::npos && steady::now() < deadline) {
+        pump(out_pipe_, piped, 0.05);
+    }
+    close(out_pipe_);
+    out_pipe_ = -1;
+    return piped.find(text) != std::string::npos;
+}
+
 bool player_run::expect(const std::string &text, double timeout_s) {
-    const auto deadline = clock::now() + std::chrono::duration<double>(timeout_s);
+    const auto deadline = steady::now() + std::chrono::duration<double>(timeout_s);
     for (;;) {
-        std::size_t at = output_.find(text, cursor_);
+        const std::size_t at = output_.find(text, cursor_);
         if (at != std::string::npos) {
             cursor_ = at + text.size();
-            last_match_ = clock::now();
             return true;
         }
-        const double left = std::chrono::duration<double>(deadline - clock::now()).count();
-        if (left <= 0) {
+        if (steady::now() >= deadline) {
             return false;
         }
-        pump(left < 0.05 ? left : 0.05);
+        pump(master_, output_, 0.05);
     }
 }
 
@@ -200,30 +176,24 @@ bool player_run::expect_next(const std::string &text, double timeout_s) {
     return expect(text, timeout_s) && cursor_ == from + text.size();
 }
 
-std::string player_run::rest_after(double quiet_s) {
-    for (std::size_t before = output_.size() + 1; before != output_.size();) {
-        before = output_.size();
-        pump(quiet_s);
-    }
-    return output_.substr(cursor_);
-}
-
 int player_run::wait_exit(double timeout_s) {
-    const auto deadline = clock::now() + std::chrono::duration<double>(timeout_s);
-    while (status_ == -1 && clock::now() < deadline) {
+    const auto deadline = steady::now() + std::chrono::duration<double>(timeout_s);
+    while (status_ == -1) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             status_ = status;
+        } else if (steady::now() >= deadline) {
+            break;
         } else {
-            pump(0.02);
+            pump(master_, output_, 0.02);
         }
     }
-    pump(0.05);
+    // What the process wrote last may still be in the terminal.
+    for (std::size_t before = output_.size() + 1; before != output_.size();) {
+        before = output_.size();
+        pump(master_, output_, 0.05);
+    }
     return status_;
-}
-
-bool player_run::running() {
-    return wait_exit(0) == -1;
 }
 
 void player_run::signal(int signal_number) {
@@ -236,8 +206,9 @@ termios player_run::terminal_settings() const {
     return settings;
 }
 
-int player_run::terminal_flags() const {
-    return fcntl(slave_, F_GETFL);
+bool player_run::restored() const {
+    return same_settings(terminal_settings(), initial_settings_) &&
+           fcntl(slave_, F_GETFL) == initial_flags_;
 }
 
 std::vector<std::string> listing(const std::string &output) {
@@ -246,29 +217,17 @@ std::vector<std::string> listing(const std::string &output) {
     std::size_t at = 0;
     for (std::size_t end; (end = head.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = head.substr(at, end - at);
-        char number[4];
-        std::snprintf(number, sizeof number, "%-2d", static_cast<int>(names.size()));
-        const std::string lead = std::string(number) + "| ";
-        if (line.compare(0, lead.size(), lead) != 0) {
-            break;
+        char lead[8];
+        std::snprintf(lead, sizeof lead, "%-2d| ", static_cast<int>(names.size()));
+        if (line.compare(0, std::strlen(lead), lead) == 0) {
+            names.push_back(line.substr(std::strlen(lead)));
         }
-        names.push_back(line.substr(lead.size()));
     }
     return names;
-}
-
-bool same_settings(const termios &a, const termios &b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
 std::string prompt(const std::string &name) {
     return "KestrovaSonvane~ " + name + "~$ ";
 }
 
-double seconds_between(clock::time_point from, clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-} // namespace e2e
+} // namespace support
