@@ -14,8 +14,6 @@
 #include <cstring>
 #include <stdexcept>
 
-extern char **environ;
-
 namespace support {
 
 namespace {
@@ -47,30 +45,13 @@ player_run::player_run(const std::string &folder, const run_options &options) {
         throw std::runtime_error("pipe failed");
     }
 
-    // Built before the fork: the child only calls what is safe there.
-    std::vector<std::string> settings{"AUDIODEV=null", "KESTROVA=" KESTROVA_BINARY};
-    settings.insert(settings.end(), options.env.begin(), options.env.end());
-    std::vector<std::string> whole;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        bool replaced = false;
-        for (const std::string &s : settings) {
-            replaced |= entry.compare(0, s.find('=') + 1, s, 0, s.find('=') + 1) == 0;
-        }
-        if (!replaced) {
-            whole.push_back(entry);
-        }
-    }
-    whole.insert(whole.end(), settings.begin(), settings.end());
-    std::vector<char *> envp;
-    for (std::string &s : whole) {
-        envp.push_back(s.data());
-    }
-    envp.push_back(nullptr);
-    std::vector<std::string> words = options.command;
-    if (words.empty()) {
+    // env(1) sets the variables, so the child only calls what is safe after a fork.
+    std::vector<std::string> words{"/usr/bin/env", "AUDIODEV=null", "KESTROVA=" KESTROVA_BINARY};
+    words.insert(words.end(), options.env.begin(), options.env.end());
+    if (options.command.empty()) {
         words.emplace_back(KESTROVA_BINARY);
     }
+    words.insert(words.end(), options.command.begin(), options.command.end());
     std::vector<char *> argv;
     for (std::string &word : words) {
         argv.push_back(word.data());
@@ -97,7 +78,7 @@ player_run::player_run(const std::string &folder, const run_options &options) {
         if (chdir(folder.c_str()) != 0) {
             _exit(126);
         }
-        execve(argv[0], argv.data(), envp.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     for (int unused : {in_ends[0], out_ends[1]}) {
