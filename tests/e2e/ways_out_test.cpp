@@ -99,8 +99,9 @@ TEST(CtrlZ, GivesTheTerminalBackAndFgRedrawsTheLine) {
     ASSERT_TRUE(run.expect("~$ ")) << run.output();
     const std::vector<std::string> names = listing(run.output());
     ASSERT_EQ(names.size(), 2u);
+    // Echoed, so read: the terminal throws away what is unread when Ctrl-Z comes.
     run.type("ne");
-    ASSERT_TRUE(run.expect("ne")) << run.output();
+    ASSERT_TRUE(run.expect_next("ne")) << run.output();
     run.type("\x1a");
     ASSERT_TRUE(run.expect("given back\n")) << run.unmatched();
     ASSERT_TRUE(run.expect("\n" + prompt(names[0]) + "ne")) << run.unmatched();

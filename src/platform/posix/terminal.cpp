@@ -40,6 +40,8 @@ std::atomic<bool> raw_applied{false};
 // Set when the player comes back from a stop: the line it was on is drawn again, on the player's
 // own thread, at the next look at the keyboard.
 std::atomic<bool> redraw_due{false};
+// Written by the continue handlers, so that a wait for a key wakes to draw the line again.
+int wake_pipe[2] = {-1, -1};
 // What each signal did before we took it: the default action, or a sanitizer's handler that
 // must still see the signal after us. Written before our handler goes in, only read after.
 struct sigaction previous_action[NSIG];
@@ -124,6 +126,14 @@ void on_ending_signal(int signal_number, siginfo_t *info, void *) {
     pass_on(signal_number);
 }
 
+void come_back() {
+    redraw_due.store(true);
+    if (wake_pipe[1] >= 0) {
+        const ssize_t ignored = write(wake_pipe[1], "", 1);
+        (void)ignored;
+    }
+}
+
 void on_stop_signal(int signal_number, siginfo_t *, void *) {
     const int saved_errno = errno;
     restore_console();
@@ -132,14 +142,14 @@ void on_stop_signal(int signal_number, siginfo_t *, void *) {
     // line is drawn again at once.
     set_handler(signal_number, on_stop_signal, 0);
     apply_raw_mode();
-    redraw_due.store(true);
+    come_back();
     errno = saved_errno;
 }
 
 void on_continue(int, siginfo_t *, void *) {
     const int saved_errno = errno;
     apply_raw_mode();
-    redraw_due.store(true);
+    come_back();
     errno = saved_errno;
 }
 
@@ -222,19 +232,23 @@ int read_byte() {
         return -1;
     }
     for (;;) {
+        // Waiting on the wake pipe as well: a continue that lands just before the wait still
+        // ends it, and the line is drawn again before the next key.
+        redraw_if_due();
+        pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+        if (poll(ready, wake_pipe[0] >= 0 ? 2 : 1, -1) < 0 || ready[1].revents != 0) {
+            char drained[16];
+            while (wake_pipe[0] >= 0 && read(wake_pipe[0], drained, sizeof drained) > 0) {
+            }
+            continue;
+        }
         unsigned char byte = 0;
-        ssize_t got = read(STDIN_FILENO, &byte, 1);
+        const ssize_t got = read(STDIN_FILENO, &byte, 1);
         if (got == 1) {
             return byte;
         }
-        if (got < 0 && errno == EINTR) {
-            redraw_if_due();
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Someone sharing our input made it non-blocking; wait as a blocking read would.
-            pollfd in{STDIN_FILENO, POLLIN, 0};
-            poll(&in, 1, -1);
+        // Someone sharing our input made it non-blocking, or a signal came: wait again.
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
             continue;
         }
         // The end of a pipe or file, or a terminal that hung up: report the end from now on
@@ -411,6 +425,9 @@ void console_open() {
         take_signal(signal_number, on_ending_signal, SA_RESTART);
     }
     if (console.tty) {
+        if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+            wake_pipe[0] = wake_pipe[1] = -1;
+        }
         take_signal(SIGTSTP, on_stop_signal, 0);
         take_signal(SIGCONT, on_continue, 0);
     }
