@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs the Debian packages that building, packaging and testing Kestrova need, only those missing.
+# Installs the Debian packages that building and testing Kestrova need, only those missing.
 set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Sets up, builds and runs every test: plain, under ASan+UBSan and TSan, the Debian package, the
-# fuzzers for a short budget, a benchmark smoke run, and the Windows build under Wine.
+# Sets up, builds and runs every test: plain, under ASan+UBSan and TSan, the fuzzers for a short
+# budget, a benchmark smoke run, and the Windows build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
