@@ -15,7 +15,8 @@ fail() {
 }
 
 # The page must render cleanly before it is packed.
-warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l man/kestrova.1 2>&1 >/dev/null)
+warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l man/kestrova.1 \
+    2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
 
 # Only the program and the package's files, no tests, no tools; with Debian's hardening flags.
@@ -39,6 +40,8 @@ lintian --fail-on error "$deb" >"$log" 2>&1 || lintian_status=$?
 grep -v '^running with root privileges' "$log" || true
 [ "$lintian_status" = 0 ] || fail "lintian reports errors"
 
+# Another install may hold the dpkg lock for a while.
+apt_wait="-o DPkg::Lock::Timeout=300"
 # Nothing of ours may be on PATH beforehand, or the checks below would find that instead.
 hash -r
 if command -v kestrova >/dev/null; then
@@ -46,14 +49,14 @@ if command -v kestrova >/dev/null; then
 fi
 cleanup() {
     if dpkg-query -W -f='${Status}' kestrova 2>/dev/null | grep -q "ok installed"; then
-        $SUDO apt-get purge -y -qq kestrova >/dev/null 2>&1 || true
+        $SUDO apt-get purge -y -qq $apt_wait kestrova >/dev/null 2>&1 || true
     fi
     rm -rf "${run_dir:-}"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >"$log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $apt_wait "$deb" >"$log" 2>&1 ||
     { cat "$log" >&2; fail "apt-get could not install the package"; }
 hash -r
 [ "$(command -v kestrova)" = /usr/bin/kestrova ] || fail "kestrova is not on PATH after the install"
@@ -63,12 +66,14 @@ mkdir "$run_dir/empty"
 status=0
 (cd "$run_dir/empty" && timeout 60 kestrova </dev/null >"$run_dir/out") || status=$?
 printf 'There are no mp3s.\n' >"$run_dir/expected"
-cmp -s "$run_dir/out" "$run_dir/expected" || fail "in an empty folder it printed: $(cat "$run_dir/out")"
+cmp -s "$run_dir/out" "$run_dir/expected" ||
+    fail "in an empty folder it printed: $(cat "$run_dir/out")"
 [ "$status" = 1 ] || fail "in an empty folder it ended with status $status, not 1"
 
 [ "$(man -w kestrova)" = /usr/share/man/man1/kestrova.1.gz ] || fail "man -w does not find the page"
 
-$SUDO apt-get purge -y -qq kestrova >"$log" 2>&1 || { cat "$log" >&2; fail "apt-get could not remove it"; }
+$SUDO apt-get purge -y -qq $apt_wait kestrova >"$log" 2>&1 ||
+    { cat "$log" >&2; fail "apt-get could not remove the package"; }
 hash -r
 if command -v kestrova >/dev/null; then
     fail "kestrova is still on PATH after the removal: $(command -v kestrova)"

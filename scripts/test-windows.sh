@@ -66,7 +66,7 @@ zip_status=0
 (cd "$zip_check/empty" && timeout 60 wine "$unpacked/kestrova.exe" </dev/null >"$zip_check/out") ||
     zip_status=$?
 if ! printf 'There are no mp3s.\r\n' | cmp -s - "$zip_check/out" || [ "$zip_status" != 1 ]; then
-    echo "the zipped kestrova.exe, in an empty folder: status $zip_status, output: $(cat "$zip_check/out")" >&2
+    echo "the zip's exe in an empty folder: status $zip_status, output: $(cat "$zip_check/out")" >&2
     exit 1
 fi
 echo "windows: $(basename "$unpacked").zip unpacked and run under Wine"
