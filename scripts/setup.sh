@@ -3,7 +3,10 @@
 set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
-      libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev"
+      libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
+      dpkg-dev file lintian man-db"
+# The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
+# file; lintian checks it, and man-db renders and finds its manual page.
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386"
 
 want_windows=1

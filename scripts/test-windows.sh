@@ -46,3 +46,27 @@ t2=$(date +%s)
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 t3=$(date +%s)
 echo "windows: build $((t1 - t0)) s, Wine prefix ready after $((t2 - t0)) s, tests $((t3 - t2)) s"
+
+# The Windows zip: packed by cpack in the build above, unpacked into its zip-check/ folder, and
+# the program run from there in an empty folder: the empty-folder message, then status 1.
+zip_build=$PWD/${KESTROVA_WINDOWS_BUILD:-build-windows}
+zip_check=$zip_build/zip-check
+rm -rf "$zip_check" "$zip_build"/kestrova-*-win32.zip
+(cd "$zip_build" && cpack -G ZIP >/dev/null)
+mkdir -p "$zip_check/empty"
+(cd "$zip_check" && cmake -E tar xf ../kestrova-*-win32.zip)
+unpacked=$(echo "$zip_check"/kestrova-*-win32)
+cr=$(printf '\r')
+if [ ! -f "$unpacked/kestrova.exe" ] || [ ! -s "$unpacked/README.txt" ] ||
+    [ "$(grep -c "$cr\$" "$unpacked/README.txt")" -ne "$(wc -l <"$unpacked/README.txt")" ]; then
+    echo "the zip lacks kestrova.exe or a README.txt with CRLF line ends" >&2
+    exit 1
+fi
+zip_status=0
+(cd "$zip_check/empty" && timeout 60 wine "$unpacked/kestrova.exe" </dev/null >"$zip_check/out") ||
+    zip_status=$?
+if ! printf 'There are no mp3s.\r\n' | cmp -s - "$zip_check/out" || [ "$zip_status" != 1 ]; then
+    echo "the zip's exe in an empty folder: status $zip_status, output: $(cat "$zip_check/out")" >&2
+    exit 1
+fi
+echo "windows: $(basename "$unpacked").zip unpacked and run under Wine"

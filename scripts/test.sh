@@ -18,6 +18,7 @@ run_suite build
 # Unoptimised, the sanitizer builds compile in far less time, and their tests wait on clocks.
 run_suite build-asan -DKESTROVA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 run_suite build-tsan -DKESTROVA_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
+sh scripts/test-package.sh
 sh scripts/fuzz.sh
 # The smoke run leans on a private PulseAudio server, which has been seen to abort on its own
 # once; a second try tells that apart from a real breakage, which fails both.
