@@ -21,11 +21,14 @@ struct way_out {
     run_options options = {};
 };
 
-// Under the sanitizers a crash must still reach their report, which then ends the process.
-#if defined(KESTROVA_ASAN)
+// Under the sanitizers a crash must still reach their report, which then ends the process with
+// the sanitizer's own status.
+#if defined(KESTROVA_SANITIZER_STATUS)
 constexpr int segv_ends_by = 0;
+constexpr int segv_status = KESTROVA_SANITIZER_STATUS;
 #else
 constexpr int segv_ends_by = SIGSEGV;
+constexpr int segv_status = 0;
 #endif
 
 const way_out ways_out[] = {
@@ -39,7 +42,7 @@ const way_out ways_out[] = {
     {"Sighup", 2, "", SIGHUP, SIGHUP, 0},
     {"Sigusr1", 2, "", SIGUSR1, SIGUSR1, 0},
     {"Sigabrt", 2, "", SIGABRT, SIGABRT, 0},
-    {"Sigsegv", 2, "", SIGSEGV, segv_ends_by, 1},
+    {"Sigsegv", 2, "", SIGSEGV, segv_ends_by, segv_status},
     {"Realtime", 2, "", SIGRTMIN + 1, SIGRTMIN + 1, 0},
     // Output into a pipe whose reader has gone: the next write brings SIGPIPE...
     {"ClosedPipe", 2, "ls\n", 0, SIGPIPE, 0, {input::terminal, true, false, {}, {}}},
