@@ -4,7 +4,7 @@ set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev"
-win_pkgs="g++-mingw-w64-i686 wine wine32:i386"
+win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
 
 want_windows=1
 [ "${KESTROVA_NO_WINDOWS:-0}" = 1 ] && want_windows=0
