@@ -12,6 +12,7 @@ cp "$exe" "$work/kestrova.exe"
 
 # Silence at 8 kHz, 8-bit mono: $2 milliseconds of it as the RIFF WAVE file $1.
 le32() {
+    # shellcheck disable=SC2059 # the octal escapes are the format
     printf "$(printf '\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)))"
 }
 wave() {
@@ -42,6 +43,7 @@ x() { xdotool "$@" 2>/dev/null || true; }
 # The Japanese texts are read back from their Shift-JIS bytes.
 shows() {
     out=$(iconv -f CP932 -t UTF-8 "$dir/out.txt" 2>/dev/null; echo .)
+    # shellcheck disable=SC2254 # the row's pattern is a pattern
     case ${out%.} in $pattern) ;; *) return 1 ;; esac
 }
 gone() { ! kill -0 "$pid" 2>/dev/null; }
@@ -62,6 +64,7 @@ T='KestrovaSonvane~ third~$ '
 # file, so the Japanese texts must arrive there as their Shift-JIS bytes.
 while IFS=';' read -r folder keys status pattern; do
     dir=$work/$folder
+    # shellcheck disable=SC2059 # \r\n in the table become CR LF
     pattern=$(printf "$pattern.")
     pattern=${pattern%.}
     rm -f "$dir/out.txt" "$dir/rc.txt"
@@ -79,7 +82,7 @@ while IFS=';' read -r folder keys status pattern; do
         esac
     done
     await shows || fail "not the output expected"
-    status=$(echo $status)
+    status=${status%% *}
     if [ -z "$status" ]; then
         x type --window "$win" exit && x key --window "$win" Return
         status=1
