@@ -7,7 +7,9 @@ pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasoun
       dpkg-dev file lintian man-db"
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
-win_pkgs="g++-mingw-w64-i686 wine wine32:i386"
+# The Windows program runs under Wine; its console checks type at a real console window, which
+# needs a virtual X server and xdotool.
+win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
 
 want_windows=1
 [ "${KESTROVA_NO_WINDOWS:-0}" = 1 ] && want_windows=0

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Cross-builds the Windows program and its tests with MinGW-w64 and runs them under Wine.
+# Cross-builds the Windows program and its tests with MinGW-w64, runs them under Wine, and types
+# commands at the program in a Wine console window (scripts/windows-console.sh).
 set -eu
 cd "$(dirname "$0")/.."
 # The same switch that lets the set-up script leave out the cross compiler and Wine.
@@ -11,18 +12,37 @@ jobs=$(nproc)
 build=${KESTROVA_WINDOWS_BUILD:-build-windows}
 
 # A prefix of our own, thrown away afterwards, so that no earlier Wine setting plays a part.
-# No display: nothing here opens a window, and a desktop process would outlive the tests.
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-wine.XXXXXX")
 WINEDEBUG=-all
 export WINEPREFIX WINEDEBUG
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
 boot_log=$WINEPREFIX.boot.log
+display_file=$WINEPREFIX.display
+xvfb=""
 cleanup() {
     wineserver -k 2>/dev/null || true
-    rm -rf "$WINEPREFIX" "$boot_log"
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    rm -rf "$WINEPREFIX" "$boot_log" "$display_file"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# A virtual X server of our own for the console windows that the typed checks open. The prefix
+# is set up on it too: booted without a display, Wine gives later consoles no window. Xvfb picks
+# a free display and writes its number once it takes connections.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$display_file" >/dev/null 2>&1 &
+xvfb=$!
+tries=0
+until [ -s "$display_file" ]; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 600 ] || ! kill -0 "$xvfb" 2>/dev/null; then
+        echo "Xvfb did not start" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+DISPLAY=:$(cat "$display_file")
+export DISPLAY
 
 # The prefix is set up while the cross build runs. Its server and background services stay up
 # for the tests: each Wine process then starts in a fraction of a second, and no service is
@@ -44,6 +64,8 @@ fi
 t2=$(date +%s)
 
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
+# A Western locale: redirected output must hold the Japanese texts as Shift-JIS all the same.
+LC_ALL=C sh scripts/windows-console.sh "$build/kestrova.exe"
 t3=$(date +%s)
 echo "windows: build $((t1 - t0)) s, Wine prefix ready after $((t2 - t0)) s, tests $((t3 - t2)) s"
 

@@ -141,12 +141,13 @@ void write_text(const char *utf8) {
 
 unsigned text_code_page() {
     DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
-        if (UINT console = GetConsoleOutputCP()) {
-            return console;
-        }
+    // A file or pipe gets the texts as their own Shift-JIS bytes: recoded to a Western ANSI code
+    // page they would turn into '?' for good, while a Japanese-aware reader shows them later.
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+        return shift_jis;
     }
-    return GetACP();
+    UINT console = GetConsoleOutputCP();
+    return console != 0 ? console : GetACP();
 }
 
 std::string text_in_code_page(const char *utf8, unsigned code_page) {

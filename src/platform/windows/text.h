@@ -5,9 +5,10 @@
 
 namespace plat {
 
+constexpr unsigned shift_jis = 932;
+
 // The code page that write_text writes in: the console's output code page when standard output
-// is a console, otherwise the ANSI code page, which the file names printed beside our texts
-// are in already.
+// is a console, otherwise Shift-JIS, the texts' own code page.
 unsigned text_code_page();
 
 // The UTF-8 text in the given code page; characters it lacks become its default character.
