@@ -66,13 +66,7 @@ player_run::player_run(const std::string &folder, const run_options &options) {
         ::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         setsid();
         ioctl(slave_, TIOCSCTTY, 0);
-        int in = slave_;
-        if (options.from == input::dev_null) {
-            in = open("/dev/null", O_RDONLY);
-        } else if (options.from == input::pipe) {
-            in = in_ends[0];
-        }
-        dup2(in, STDIN_FILENO);
+        dup2(options.from == input::pipe ? in_ends[0] : slave_, STDIN_FILENO);
         dup2(options.output_pipe ? out_ends[1] : slave_, STDOUT_FILENO);
         dup2(slave_, STDERR_FILENO);
         if (chdir(folder.c_str()) != 0) {

@@ -11,7 +11,7 @@ namespace support {
 
 // Where the player's standard input comes from; its output goes to the terminal unless
 // output_pipe is set.
-enum class input { terminal, dev_null, pipe };
+enum class input { terminal, pipe };
 
 struct run_options {
     input from = input::terminal;
