@@ -19,19 +19,12 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "require.h"
 
 namespace {
 
 int master = -1;
 unsigned long round_number = 0;
-
-// A broken expectation is a finding: say which before libFuzzer records the input.
-#define REQUIRE(holds) ((holds) ? (void)0 : broken(#holds, __LINE__))
-
-[[noreturn]] void broken(const char *expectation, int line) {
-    std::fprintf(stderr, "expectation failed at line %d: %s\n", line, expectation);
-    std::abort();
-}
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

@@ -9,12 +9,19 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <initializer_list>
 
 #include "platform/platform.h"
+#include "platform/posix/screen_line.h"
+
+// Sanitizer builds have it: a report that ends the process without a signal calls it first.
+extern "C" void __sanitizer_set_death_callback(void (*)(void)) __attribute__((weak));
 
 namespace {
+
+// ---- The terminal's mode, and every way out that gives it back --------------------------------
 
 // What console_open found and changed; written before any handler is installed and only read
 // afterwards, so the signal handlers may use it on whichever thread they run.
@@ -30,6 +37,12 @@ std::atomic<bool> console_taken{false};
 // Whether the terminal is in our mode now: after Ctrl-Z and bg it is not, and touching it from
 // the background would only stop us with SIGTTOU.
 std::atomic<bool> raw_applied{false};
+// Set when the player comes back from a stop: the line it was on is drawn again, on the player's
+// own thread, at the next look at the keyboard.
+std::atomic<bool> redraw_due{false};
+// What each signal did before we took it: the default action, or a sanitizer's handler that
+// must still see the signal after us. Written before our handler goes in, only read after.
+struct sigaction previous_action[NSIG];
 
 // The unread rest of the last line taken from standard input, as stdio would hold it after
 // scanf("%s"). A line longer than this is taken in pieces.
@@ -41,6 +54,13 @@ bool input_ended = false;
 // A byte that ended an escape sequence without belonging to it, such as the Enter of an ESC typed
 // just before it: it is read again as a key of its own rather than lost.
 int returned_byte = -1;
+// Whether edit_line is taking a line: the letters typed so far are then part of the screen's line.
+bool editing = false;
+
+// The player's output since its last line end (a prompt, usually), to draw that line again after
+// fg. A longer line keeps its first part only, which is at worst a shortened redraw.
+char screen_line[512];
+std::size_t screen_line_length = 0;
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -71,17 +91,18 @@ void apply_raw_mode() {
     }
 }
 
-void set_handler(int signal_number, void (*handler)(int)) {
+void set_handler(int signal_number, void (*handler)(int, siginfo_t *, void *), int flags) {
     struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_sigaction = handler;
+    sigfillset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO | flags;
     sigaction(signal_number, &action, nullptr);
 }
 
-// Let the default action of a signal happen now, from inside its own handler.
-void raise_default(int signal_number) {
-    set_handler(signal_number, SIG_DFL);
+// Hands a signal on to what was there before us (the default action, or a sanitizer's report)
+// and lets it happen now, from inside our own handler.
+void pass_on(int signal_number) {
+    sigaction(signal_number, &previous_action[signal_number], nullptr);
     sigset_t just_this;
     sigemptyset(&just_this);
     sigaddset(&just_this, signal_number);
@@ -89,39 +110,74 @@ void raise_default(int signal_number) {
     raise(signal_number);
 }
 
-void on_terminating_signal(int signal_number) {
+void on_ending_signal(int signal_number, siginfo_t *info, void *) {
     restore_console();
+    const bool fault = signal_number == SIGSEGV || signal_number == SIGBUS ||
+                       signal_number == SIGFPE || signal_number == SIGILL;
+    if (fault && info != nullptr && info->si_code > 0) {
+        // A fault of our own: returning runs the faulting instruction again, and it meets the
+        // handler that was there before with the true place and address.
+        sigaction(signal_number, &previous_action[signal_number], nullptr);
+        return;
+    }
     // Dying by the signal itself tells the shell what happened, as an untouched program would.
-    raise_default(signal_number);
+    pass_on(signal_number);
 }
 
-void on_stop_signal(int signal_number) {
-    int saved_errno = errno;
+void on_stop_signal(int signal_number, siginfo_t *, void *) {
+    const int saved_errno = errno;
     restore_console();
-    raise_default(signal_number);
-    // Here again after SIGCONT.
-    set_handler(signal_number, on_stop_signal);
+    pass_on(signal_number);
+    // Here again after SIGCONT. No SA_RESTART: a read that waits for a key returns, so the
+    // line is drawn again at once.
+    set_handler(signal_number, on_stop_signal, 0);
     apply_raw_mode();
+    redraw_due.store(true);
     errno = saved_errno;
 }
 
-void on_continue(int) {
-    int saved_errno = errno;
+void on_continue(int, siginfo_t *, void *) {
+    const int saved_errno = errno;
     apply_raw_mode();
+    redraw_due.store(true);
     errno = saved_errno;
 }
 
 // Handlers go only where the signal's default action is in force: a signal the shell told us
 // to ignore (nohup, a background job without job control) stays ignored.
-void take_signal(int signal_number, void (*handler)(int)) {
-    struct sigaction current {};
-    if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+void take_signal(int signal_number, void (*handler)(int, siginfo_t *, void *), int flags) {
+    struct sigaction &current = previous_action[signal_number];
+    if (sigaction(signal_number, nullptr, &current) != 0 ||
+        (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN)) {
         return;
     }
-    set_handler(signal_number, handler);
+    set_handler(signal_number, handler, flags);
 }
 
+// Every signal whose default action ends the process or dumps core, but SIGKILL.
+constexpr int ending_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGUSR1,
+                                  SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ,
+                                  SIGPOLL, SIGABRT, SIGSEGV,   SIGBUS,  SIGFPE,  SIGILL,
+                                  SIGTRAP, SIGSYS,  SIGSTKFLT, SIGPWR};
+
+// A crash that overflowed the stack still finds room to restore the terminal.
+void ensure_signal_stack() {
+    static char room[64 * 1024];
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE)) {
+        stack_t ours{};
+        ours.ss_sp = room;
+        ours.ss_size = sizeof room;
+        sigaltstack(&ours, nullptr);
+    }
+}
+
+// ---- Line editing -----------------------------------------------------------------------------
+
 void echo(const char *bytes, std::size_t count) {
+    if (count > 0 && bytes[count - 1] == '\n') {
+        screen_line_length = 0;
+    }
     while (count > 0) {
         ssize_t written = write(console.echo_fd, bytes, count);
         if (written > 0) {
@@ -132,6 +188,26 @@ void echo(const char *bytes, std::size_t count) {
         } else {
             return;
         }
+    }
+}
+
+// After fg: the shell has written its job line, so the prompt and whatever was half typed go on a
+// fresh line, as a line editor draws them.
+void redraw_if_due() {
+    if (!redraw_due.exchange(false) || !raw_applied.load()) {
+        return;
+    }
+    if (isatty(STDOUT_FILENO)) {
+        char again[1 + sizeof screen_line];
+        again[0] = '\n';
+        std::memcpy(again + 1, screen_line, screen_line_length);
+        const std::size_t length = 1 + screen_line_length;
+        plat::write_out(again, length);
+    } else {
+        echo("\n", 1);
+    }
+    if (editing) {
+        echo(line, line_end);
     }
 }
 
@@ -152,6 +228,7 @@ int read_byte() {
             return byte;
         }
         if (got < 0 && errno == EINTR) {
+            redraw_if_due();
             continue;
         }
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -223,8 +300,7 @@ void skip_escape_sequence() {
 
 // Reads one line from the terminal, echoing and editing it as the terminal's own cooked mode
 // would, and leaves it, line end included, as the buffered line.
-bool edit_line() {
-    line_begin = line_end = 0;
+bool edit_keys() {
     const cc_t erase = console.original.c_cc[VERASE];
     const cc_t kill = console.original.c_cc[VKILL];
     const cc_t word_erase = console.original.c_cc[VWERASE];
@@ -268,6 +344,14 @@ bool edit_line() {
     }
 }
 
+bool edit_line() {
+    line_begin = line_end = 0;
+    editing = true;
+    const bool taken = edit_keys();
+    editing = false;
+    return taken;
+}
+
 // Reads the next line of a pipe or file into the buffer; nothing beyond its line end is taken,
 // so what follows stays for getch.
 bool fill_line() {
@@ -291,6 +375,16 @@ bool next_line() {
 
 } // namespace
 
+void posix::note_output(const char *bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\n') {
+            screen_line_length = 0;
+        } else if (screen_line_length < sizeof screen_line) {
+            screen_line[screen_line_length++] = bytes[i];
+        }
+    }
+}
+
 namespace plat {
 
 void console_open() {
@@ -309,14 +403,21 @@ void console_open() {
         }
     }
     console_taken.store(true);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        take_signal(signal_number, on_terminating_signal);
+    ensure_signal_stack();
+    for (int signal_number : ending_signals) {
+        take_signal(signal_number, on_ending_signal, SA_RESTART | SA_ONSTACK);
+    }
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+        take_signal(signal_number, on_ending_signal, SA_RESTART);
     }
     if (console.tty) {
-        take_signal(SIGTSTP, on_stop_signal);
-        take_signal(SIGCONT, on_continue);
+        take_signal(SIGTSTP, on_stop_signal, 0);
+        take_signal(SIGCONT, on_continue, 0);
     }
     std::atexit(restore_console);
+    if (__sanitizer_set_death_callback != nullptr) {
+        __sanitizer_set_death_callback(restore_console);
+    }
     apply_raw_mode();
 }
 
@@ -326,6 +427,7 @@ void exit_process(int status) {
 }
 
 int kbhit() {
+    redraw_if_due();
     if (returned_byte >= 0) {
         return 1;
     }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/screen_line.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ iconv_t converter() {
 namespace plat {
 
 void write_out(const char *bytes, std::size_t count) {
+    posix::note_output(bytes, count);
     while (count > 0) {
         ssize_t written = write(STDOUT_FILENO, bytes, count);
         if (written > 0) {
@@ -66,7 +68,10 @@ void write_out(const char *bytes, std::size_t count) {
             pollfd out{STDOUT_FILENO, POLLOUT, 0};
             poll(&out, 1, -1);
         } else {
-            return; // a closed pipe or a full disk: nothing to report it to
+            // A closed pipe (with SIGPIPE ignored by whoever started us) or a full disk: there is
+            // nothing to report it to, and the player plays on, since the sound and the keyboard
+            // still work and "exit" or Ctrl-C still end it.
+            return;
         }
     }
 }
