@@ -11,8 +11,8 @@
 namespace plat::audio {
 namespace {
 
-// Half a second of buffer in four periods: the thread wakes a few times a second to refill it,
-// and a busy machine has that long to schedule it before the sound breaks up.
+// Half a second of buffer: the thread wakes a few times a second to refill it, and a busy machine
+// has that long to schedule it before the sound breaks up.
 constexpr unsigned latency_us = 500000;
 // How long to wait for a device that should have room but takes nothing, or that is still
 // resuming, before trying again.
@@ -46,6 +46,35 @@ snd_pcm_format_t alsa_format(sample_format format) {
     return SND_PCM_FORMAT_UNKNOWN;
 }
 
+// Sets the stream up in a buffer of about latency_us, of two periods where the device allows:
+// the thread wakes when a period's room is free, twice a buffer.
+bool configure(snd_pcm_t *pcm, snd_pcm_format_t format, unsigned channels, unsigned rate,
+               snd_pcm_uframes_t &buffer, snd_pcm_uframes_t &period, bool &can_pause) {
+    snd_pcm_hw_params_t *hw;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned buffer_us = latency_us;
+    unsigned period_us = latency_us / 2;
+    if (snd_pcm_hw_params_any(pcm, hw) < 0 || snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) < 0 ||
+        snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+        snd_pcm_hw_params_set_format(pcm, hw, format) < 0 ||
+        snd_pcm_hw_params_set_channels(pcm, hw, channels) < 0 ||
+        snd_pcm_hw_params_set_rate(pcm, hw, rate, 0) < 0 ||
+        snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_us, nullptr) < 0 ||
+        snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_us, nullptr) < 0 ||
+        snd_pcm_hw_params(pcm, hw) < 0 || snd_pcm_hw_params_get_buffer_size(hw, &buffer) < 0 ||
+        snd_pcm_hw_params_get_period_size(hw, &period, nullptr) < 0)
+        return false;
+    can_pause = snd_pcm_hw_params_can_pause(hw) == 1;
+    snd_pcm_sw_params_t *sw;
+    snd_pcm_sw_params_alloca(&sw);
+    // Play starts with the first period written, or when the end of a shorter track starts it;
+    // the rest of the buffer is filled at once behind it.
+    return snd_pcm_sw_params_current(pcm, sw) == 0 &&
+           snd_pcm_sw_params_set_avail_min(pcm, sw, period) == 0 &&
+           snd_pcm_sw_params_set_start_threshold(pcm, sw, period) == 0 &&
+           snd_pcm_sw_params(pcm, sw) == 0;
+}
+
 } // namespace
 
 std::size_t sample_bytes(sample_format format) {
@@ -76,19 +105,10 @@ bool alsa_output::open(const char *name, sample_format format, unsigned channels
     if (snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
         return false;
     pcm_ = pcm;
-    if (snd_pcm_set_params(pcm, alsa_format(format), SND_PCM_ACCESS_RW_INTERLEAVED, channels, rate,
-                           1, latency_us) < 0)
-        return false;
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
-    if (snd_pcm_get_params(pcm, &buffer, &period) < 0 || buffer == 0)
-        buffer = static_cast<snd_pcm_uframes_t>(rate) * latency_us / 1000000 + 1;
-    snd_pcm_hw_params_t *params = nullptr;
-    if (snd_pcm_hw_params_malloc(&params) == 0) {
-        can_pause_ =
-            snd_pcm_hw_params_current(pcm, params) == 0 && snd_pcm_hw_params_can_pause(params) == 1;
-        snd_pcm_hw_params_free(params);
-    }
+    if (!configure(pcm, alsa_format(format), channels, rate, buffer, period, can_pause_))
+        return false;
     const int count = snd_pcm_poll_descriptors_count(pcm);
     if (count < 1)
         return false;

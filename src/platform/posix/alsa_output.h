@@ -30,6 +30,9 @@ class alsa_output {
     // device cannot be had, which leaves the track silent.
     bool open(const char *name, sample_format format, unsigned channels, unsigned rate);
 
+    // The frames the device takes at each wake-up: writes of this many cost least.
+    std::size_t period_frames() const { return period_frames_; }
+
     // Queues count frames, sleeping while the device has no room and holding while paused.
     // False when output has ended: a stop was requested or the device failed in a way that
     // playing on cannot mend.

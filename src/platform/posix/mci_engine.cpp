@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -21,11 +22,10 @@ namespace {
 
 using audio::file_kinds;
 
-// Frames decoded and handed to the device at a time. Each chunk costs one read of the file, and
-// the output writes to the device only when a period's worth of room is free: a chunk of several
-// periods (a period is an eighth of a second) lets each wake-up of the playback thread end in one
-// write. At 4096 frames, less than a period at 44.1 kHz, the thread woke once per chunk instead.
-constexpr std::size_t chunk_frames = 16384;
+// Frames are decoded and handed to the device a period at a time: the output writes only once a
+// period's room is free, so each wake-up of the playback thread costs one read of the file and
+// one write. A chunk is held to this many bytes, whatever the period of a rate and channel count.
+constexpr std::size_t chunk_bytes_limit = 1 << 20;
 
 bool same_name(const char *a, const char *b) {
     for (; *a && *b; ++a, ++b) {
@@ -84,9 +84,11 @@ class device {
         audio::alsa_output output;
         if (!output.open(pcm.c_str(), file_.format(), file_.channels(), file_.rate()))
             return;
-        std::vector<unsigned char> chunk(chunk_frames * file_.frame_bytes());
+        const std::size_t frames = std::max<std::size_t>(
+            1, std::min(output.period_frames(), chunk_bytes_limit / file_.frame_bytes()));
+        std::vector<unsigned char> chunk(frames * file_.frame_bytes());
         for (;;) {
-            const std::size_t got = file_.read(chunk.data(), chunk_frames);
+            const std::size_t got = file_.read(chunk.data(), frames);
             if (got == 0)
                 break;
             if (!output.write(chunk.data(), got, control_))
