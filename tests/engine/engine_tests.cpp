@@ -94,6 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
         playable{"double", "waveaudio", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 1, 44100, 5001, 113},
         playable{"six", "waveaudio", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 6, 48000, 5001, 104},
         playable{"rf64", "waveaudio", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 2, 8000, 4000, 500},
+        playable{"rifx", "waveaudio", SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 1, 8000,
+                 800, 100},
         playable{"empty", "waveaudio", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, 22050, 0, 0},
         playable{"wav_as_mpeg", "MPEGVideo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 800, 100},
         playable{"mp3", "MPEGVideo", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 44100, 22050, 0},
