@@ -1,19 +1,19 @@
 // benchtool: the process meter behind bench/run; starts players, feeds their input, and reads
 // their CPU, memory, wake-ups and output timing.
 //
-//   benchtool run [--cwd D] [--input TEXT] [--pidfile F] -- CMD...   CPU, peak RSS, switches
-//   benchtool quiet PID [SECONDS]        returns once PID has stopped using the CPU (or ended)
 //   benchtool paced [--cwd D] [--settle S] [--window S] [--stop] -- CMD...
-//                                        wake-ups and CPU per second over a window of play
+//                                        wake-ups and CPU per second over a window of play,
+//                                        and the peak RSS at its end
 //   benchtool startup [--cwd D] [--until TEXT] -- CMD...   ms from exec to TEXT (or to EOF)
 //   benchtool next --cwd D --monitor SHELLCMD [--trials N] [--low L] [--high H] -- CMD...
 //                                        ms from "next" + Enter to the next track's first sample
+//   benchtool hush --monitor SHELLCMD --action pause|close [--trials N] [--high H] -- CMD...
+//                                        ms from "pause" or "close" to the last frame heard
 //   benchtool levelwav FILE SECONDS LEVEL   a 44.1 kHz stereo 16-bit WAV holding one constant
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -72,11 +72,9 @@ void write_all(int fd, const std::string &text) {
 
 struct options {
     std::string cwd;
-    std::string input;
-    bool has_input = false;
-    std::string pidfile;
     std::string until;
     std::string monitor;
+    std::string action;
     double settle = 2.0;
     double window = 8.0;
     bool stop = false;
@@ -104,15 +102,12 @@ options parse(int argc, char **argv, int first) {
         }
         if (a == "--cwd")
             o.cwd = value("--cwd");
-        else if (a == "--input") {
-            o.input = value("--input");
-            o.has_input = true;
-        } else if (a == "--pidfile")
-            o.pidfile = value("--pidfile");
         else if (a == "--until")
             o.until = value("--until");
         else if (a == "--monitor")
             o.monitor = value("--monitor");
+        else if (a == "--action")
+            o.action = value("--action");
         else if (a == "--settle")
             o.settle = std::atof(value("--settle"));
         else if (a == "--window")
@@ -182,26 +177,7 @@ child spawn(const options &o, bool capture_out, bool quiet_err = false) {
         close(out_pipe[1]);
         c.out = out_pipe[0];
     }
-    if (!o.pidfile.empty()) {
-        FILE *f = std::fopen(o.pidfile.c_str(), "w");
-        if (!f)
-            fail_errno("pidfile");
-        std::fprintf(f, "%d\n", static_cast<int>(pid));
-        std::fclose(f);
-    }
     return c;
-}
-
-int status_code(int status) {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return 255;
-}
-
-double seconds(const timeval &t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
 }
 
 // Ends a player that is still running; a player that has already ended is only reaped.
@@ -270,66 +246,25 @@ double cpu_seconds(pid_t pid) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// The process's peak resident set so far (VmHWM), in KiB; 0 when it cannot be read.
+long peak_rss_kb(pid_t pid) {
+    FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    long kb = 0;
+    char line[256];
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %ld", &kb) == 1)
+            break;
+    if (f)
+        std::fclose(f);
+    return kb;
+}
+
 bool alive(pid_t pid) {
     int status = 0;
     return waitpid(pid, &status, WNOHANG) == 0;
 }
 
 // ---- Subcommands -----------------------------------------------------------
-
-int cmd_run(const options &o) {
-    const double start = now_s();
-    child c = spawn(o, false);
-    if (o.has_input)
-        write_all(c.in, o.input);
-    close(c.in);
-    int status = 0;
-    rusage use{};
-    while (wait4(c.pid, &status, 0, &use) < 0) {
-        if (errno != EINTR)
-            fail_errno("wait4");
-    }
-    const double wall = now_s() - start;
-    std::printf("rc=%d user=%.4f sys=%.4f cpu=%.4f maxrss_kb=%ld nvcsw=%ld nivcsw=%ld wall=%.3f\n",
-                status_code(status), seconds(use.ru_utime), seconds(use.ru_stime),
-                seconds(use.ru_utime) + seconds(use.ru_stime), use.ru_maxrss, use.ru_nvcsw,
-                use.ru_nivcsw, wall);
-    return 0;
-}
-
-// Waits until another process (not our child) has gone quiet: one thread left and no more than
-// 2 ms of CPU used in the last 300 ms. Used to start the next player only once the decoding of
-// the one before has finished, while its clock-timed wait goes on. Prints the CPU the process
-// has used by then: start-up, decoding and writing, and a few passes of its wait.
-int cmd_quiet(int argc, char **argv) {
-    if (argc < 3)
-        fail("quiet wants a pid");
-    const pid_t pid = static_cast<pid_t>(std::atol(argv[2]));
-    const double limit = argc > 3 ? std::atof(argv[3]) : 60.0;
-    const double start = now_s();
-    double last = cpu_seconds(pid);
-    double last_at = now_s();
-    while (now_s() - start < limit) {
-        sleep_s(0.05);
-        const double cpu = cpu_seconds(pid);
-        if (cpu < 0)
-            break;
-        if (cpu - last > 0.002) {
-            last = cpu;
-            last_at = now_s();
-        } else if (now_s() - last_at >= 0.3 && read_switches(pid).threads <= 1) {
-            std::printf("busy=%.4f\n", cpu);
-            return 0;
-        }
-    }
-    if (cpu_seconds(pid) < 0) {
-        std::printf("busy=%.4f\n", last);
-        return 0;
-    }
-    std::fprintf(stderr, "benchtool: pid %d still busy after %.0f s\n", static_cast<int>(pid),
-                 limit);
-    return 1;
-}
 
 // Plays for settle seconds, then counts wake-ups and CPU over window seconds. With --stop the
 // player is sent "stop" first, and the window covers its wait for a key.
@@ -351,6 +286,7 @@ int cmd_paced(const options &o) {
     const switches b = read_switches(c.pid);
     const double cpu_b = cpu_seconds(c.pid);
     const double t_b = now_s();
+    const long rss_kb = peak_rss_kb(c.pid);
     const bool lived = alive(c.pid);
     if (o.stop)
         write_all(c.in, "x");
@@ -360,10 +296,10 @@ int cmd_paced(const options &o) {
         return 1;
     }
     const double span = t_b - t_a;
-    std::printf("vcsw_per_s=%.2f nivcsw_per_s=%.2f cpu_ms_per_s=%.3f threads=%d\n",
+    std::printf("vcsw_per_s=%.2f nivcsw_per_s=%.2f cpu_ms_per_s=%.3f threads=%d maxrss_kb=%ld\n",
                 static_cast<double>(b.voluntary - a.voluntary) / span,
                 static_cast<double>(b.involuntary - a.involuntary) / span,
-                (cpu_b - cpu_a) * 1000 / span, b.threads);
+                (cpu_b - cpu_a) * 1000 / span, b.threads, rss_kb);
     return 0;
 }
 
@@ -408,7 +344,6 @@ int cmd_next(const options &o) {
     char sh[] = "/bin/sh";
     char dash_c[] = "-c";
     mon.command = {sh, dash_c, shell_cmd.data(), nullptr};
-    mon.pidfile.clear();
     child monitor = spawn(mon, true);
     fcntl(monitor.out, F_SETFL, O_NONBLOCK);
     child player = spawn(o, false);
@@ -499,6 +434,93 @@ int cmd_next(const options &o) {
     return rc;
 }
 
+// Times how long a track is still heard after a pause or a close. CMD is mci_play --commands on
+// a track of one constant level (--high); the sink's monitor tells when it sounds. After 0.3 s
+// to 0.7 s of sound, ACTION goes to its input; once the monitor has been silent for a second, the
+// last frame heard at the level gives the figure. Then "resume" (after a pause) or "play" (after
+// a close) starts the next trial.
+int cmd_hush(const options &o) {
+    constexpr double rate = 44100;
+    constexpr int frame_bytes = 4;
+    options mon = o;
+    std::string shell_cmd = o.monitor;
+    char sh[] = "/bin/sh";
+    char dash_c[] = "-c";
+    mon.command = {sh, dash_c, shell_cmd.data(), nullptr};
+    child monitor = spawn(mon, true);
+    fcntl(monitor.out, F_SETFL, O_NONBLOCK);
+    child player = spawn(o, false);
+    const bool pausing = o.action == "pause";
+    if (!pausing && o.action != "close")
+        fail("--action is pause or close");
+
+    std::mt19937 pick(4321);
+    std::uniform_real_distribution<double> phase(0.0, 0.4);
+    enum { listening, delay, hushing } state = listening;
+    write_all(player.in, "play\n");
+    long run = 0;
+    double deadline = 0, sent = 0, last_heard = 0, since = now_s();
+    int done = 0, rc = 0;
+    std::vector<unsigned char> buf(65536);
+    std::size_t carry = 0;
+    while (done < o.trials) {
+        pollfd p{monitor.out, POLLIN, 0};
+        poll(&p, 1, 10);
+        const ssize_t n = read(monitor.out, buf.data() + carry, buf.size() - carry);
+        const double t_read = now_s();
+        if (n == 0) {
+            std::fprintf(stderr, "benchtool: the monitor ended\n");
+            rc = 1;
+            break;
+        }
+        const std::size_t have = carry + (n > 0 ? static_cast<std::size_t>(n) : 0);
+        const std::size_t frames = have / frame_bytes;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const auto lo = static_cast<unsigned>(buf[i * frame_bytes]);
+            const auto hi = static_cast<unsigned>(buf[i * frame_bytes + 1]);
+            const int sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | hi << 8));
+            if (std::abs(sample - o.high) >= o.high / 4) {
+                run = 0;
+                continue;
+            }
+            last_heard = t_read - static_cast<double>(frames - 1 - i) / rate;
+            if (state == listening && ++run >= static_cast<long>(rate * 0.3)) {
+                state = delay;
+                deadline = t_read + phase(pick);
+            }
+        }
+        carry = have - frames * frame_bytes;
+        std::memmove(buf.data(), buf.data() + frames * frame_bytes, carry);
+        const double t = now_s();
+        if (state == delay && t >= deadline) {
+            write_all(player.in, o.action + "\n");
+            sent = now_s();
+            state = hushing;
+        } else if (state == hushing && t - last_heard > 1.0 && t - sent > 1.0) {
+            std::printf("hush_ms=%.1f\n", (last_heard - sent) * 1000);
+            std::fflush(stdout);
+            ++done;
+            write_all(player.in, pausing ? "resume\n" : "play\n");
+            state = listening;
+            run = 0;
+            since = t;
+        }
+        if (state == listening && t - since > 8.0) {
+            std::fprintf(stderr, "benchtool: no sound within 8 s of starting play\n");
+            rc = 1;
+            break;
+        }
+        if (state == hushing && t - sent > 8.0) {
+            std::fprintf(stderr, "benchtool: still heard 8 s after %s\n", o.action.c_str());
+            rc = 1;
+            break;
+        }
+    }
+    finish(player);
+    finish(monitor);
+    return rc;
+}
+
 void put_le(std::vector<unsigned char> &out, std::uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<unsigned char>(v >> (8 * i)));
@@ -545,20 +567,18 @@ int cmd_levelwav(int argc, char **argv) {
 int main(int argc, char **argv) {
     signal(SIGPIPE, SIG_IGN);
     if (argc < 2)
-        fail("usage: benchtool run|quiet|paced|startup|next|levelwav ...");
+        fail("usage: benchtool paced|startup|next|hush|levelwav ...");
     const std::string what = argv[1];
-    if (what == "quiet")
-        return cmd_quiet(argc, argv);
     if (what == "levelwav")
         return cmd_levelwav(argc, argv);
     const options o = parse(argc, argv, 2);
-    if (what == "run")
-        return cmd_run(o);
     if (what == "paced")
         return cmd_paced(o);
     if (what == "startup")
         return cmd_startup(o);
     if (what == "next")
         return cmd_next(o);
+    if (what == "hush")
+        return cmd_hush(o);
     fail("unknown subcommand");
 }

@@ -5,26 +5,29 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
-#include <vector>
 
 namespace plat::audio {
 namespace {
 
-// Short enough for the buffer to outlast a busy machine's scheduling, and the bound on how
-// much plays on after a pause.
-constexpr unsigned latency_us = 100000;
-// How long one wait for room in a stalled device's buffer may last before a stop request is
-// looked at.
-constexpr int wait_ms = 20;
-// A device that plays on wakes us once a period, and the quarter of the buffer that a period
-// takes outlasts wait_ms: waking early for nothing cost a wake-up per period. So the first wait
-// may last two periods, still short enough for a prompt close, and only once one has run out
-// with no room does the short one apply.
-constexpr int patient_wait_ms = 2 * static_cast<int>(latency_us / 1000) / 4;
+// Half a second of buffer: the thread wakes a few times a second to refill it, and a busy machine
+// has that long to schedule it before the sound breaks up.
+constexpr unsigned latency_us = 500000;
+// How long to wait for a device that should have room but takes nothing, or that is still
+// resuming, before trying again.
+constexpr int retry_ms = 20;
 // Recoveries in a row that bring no frame through before the device is given up.
 constexpr int fruitless_limit = 4;
-constexpr std::size_t silence_frames = 1024;
+
+// Sleeps until a request comes or ms milliseconds have passed (-1: no limit); false when a stop
+// is requested.
+bool nap(play_control &control, int ms) {
+    pollfd fd{control.fd(), POLLIN, 0};
+    if (::poll(&fd, 1, ms) > 0)
+        control.clear();
+    return !control.stop_requested();
+}
 
 // alsa-lib prints its own complaints to stderr, which would land in the player's screen.
 void quiet(const char *, int, const char *, int, const char *, ...) {}
@@ -41,6 +44,35 @@ snd_pcm_format_t alsa_format(sample_format format) {
         return SND_PCM_FORMAT_FLOAT64;
     }
     return SND_PCM_FORMAT_UNKNOWN;
+}
+
+// Sets the stream up in a buffer of about latency_us, of two periods where the device allows:
+// the thread wakes when a period's room is free, twice a buffer.
+bool configure(snd_pcm_t *pcm, snd_pcm_format_t format, unsigned channels, unsigned rate,
+               snd_pcm_uframes_t &buffer, snd_pcm_uframes_t &period, bool &can_pause) {
+    snd_pcm_hw_params_t *hw;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned buffer_us = latency_us;
+    unsigned period_us = latency_us / 2;
+    if (snd_pcm_hw_params_any(pcm, hw) < 0 || snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) < 0 ||
+        snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+        snd_pcm_hw_params_set_format(pcm, hw, format) < 0 ||
+        snd_pcm_hw_params_set_channels(pcm, hw, channels) < 0 ||
+        snd_pcm_hw_params_set_rate(pcm, hw, rate, 0) < 0 ||
+        snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_us, nullptr) < 0 ||
+        snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_us, nullptr) < 0 ||
+        snd_pcm_hw_params(pcm, hw) < 0 || snd_pcm_hw_params_get_buffer_size(hw, &buffer) < 0 ||
+        snd_pcm_hw_params_get_period_size(hw, &period, nullptr) < 0)
+        return false;
+    can_pause = snd_pcm_hw_params_can_pause(hw) == 1;
+    snd_pcm_sw_params_t *sw;
+    snd_pcm_sw_params_alloca(&sw);
+    // Play starts with the first period written, or when the end of a shorter track starts it;
+    // the rest of the buffer is filled at once behind it.
+    return snd_pcm_sw_params_current(pcm, sw) == 0 &&
+           snd_pcm_sw_params_set_avail_min(pcm, sw, period) == 0 &&
+           snd_pcm_sw_params_set_start_threshold(pcm, sw, period) == 0 &&
+           snd_pcm_sw_params(pcm, sw) == 0;
 }
 
 } // namespace
@@ -72,18 +104,23 @@ bool alsa_output::open(const char *name, sample_format format, unsigned channels
     snd_pcm_t *pcm = nullptr;
     if (snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
         return false;
-    if (snd_pcm_set_params(pcm, alsa_format(format), SND_PCM_ACCESS_RW_INTERLEAVED, channels, rate,
-                           1, latency_us) < 0) {
-        snd_pcm_close(pcm);
-        return false;
-    }
+    pcm_ = pcm;
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
-    if (snd_pcm_get_params(pcm, &buffer, &period) < 0 || buffer == 0)
-        buffer = static_cast<snd_pcm_uframes_t>(rate) * latency_us / 1000000 + 1;
-    pcm_ = pcm;
+    if (!configure(pcm, alsa_format(format), channels, rate, buffer, period, can_pause_))
+        return false;
+    const int count = snd_pcm_poll_descriptors_count(pcm);
+    if (count < 1)
+        return false;
+    fds_.resize(1 + static_cast<std::size_t>(count));
+    if (snd_pcm_poll_descriptors(pcm, &fds_[1], static_cast<unsigned>(count)) != count)
+        return false;
     frame_bytes_ = sample_bytes(format) * channels;
     buffer_frames_ = buffer;
+    period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
+    rate_ = rate;
+    if (!can_pause_)
+        history_.resize(buffer_frames_ * frame_bytes_);
     return true;
 }
 
@@ -91,13 +128,19 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
     const auto *bytes = static_cast<const unsigned char *>(frames);
     int fruitless = 0;
     int idle = 0;
-    bool stalled = false;
     while (count > 0) {
-        if (!control.hold_while_paused())
+        if (!hold(control))
             return false;
-        snd_pcm_sframes_t done = snd_pcm_writei(pcm_, bytes, count);
+        // One write a wake-up, of at least a period where the frames are there: every write
+        // costs the sound server a message, and a wake-up of its client thread in our process.
+        snd_pcm_sframes_t done = snd_pcm_avail_update(pcm_);
+        if (done >= 0 && static_cast<std::size_t>(done) < std::min(count, period_frames_))
+            done = 0;
+        else if (done >= 0)
+            done = snd_pcm_writei(pcm_, bytes, std::min(count, static_cast<std::size_t>(done)));
         if (done > 0) {
             const auto n = static_cast<std::size_t>(done);
+            keep(bytes, n);
             bytes += n * frame_bytes_;
             count -= n;
             fruitless = 0;
@@ -105,12 +148,11 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
             continue;
         }
         if (done == 0 || done == -EAGAIN) {
-            const int ready = snd_pcm_wait(pcm_, stalled ? wait_ms : patient_wait_ms);
-            stalled = ready == 0;
+            const int ready = wait_for_room(control);
             if (ready < 0) {
                 if (++fruitless > fruitless_limit || !recover(ready, control))
                     return false;
-            } else if (ready > 0 && ++idle > 1 && !control.nap(wait_ms / 4)) {
+            } else if (ready > 0 && ++idle > 1 && !nap(control, retry_ms)) {
                 // A device that reports room but takes nothing must not make us spin.
                 return false;
             }
@@ -122,13 +164,89 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
     return !control.stop_requested();
 }
 
+// 1 when the device has room, 0 when a request came first (or a long wait ran out), or the
+// device's error.
+int alsa_output::wait_for_room(play_control &control) {
+    fds_[0] = pollfd{control.fd(), POLLIN, 0};
+    for (std::size_t i = 1; i < fds_.size(); ++i)
+        fds_[i].revents = 0;
+    // The limit only guards against a device that never signals: the sound runs out long before.
+    const int got = ::poll(fds_.data(), fds_.size(), static_cast<int>(4 * latency_us / 1000));
+    if (got <= 0)
+        return 0;
+    if (fds_[0].revents)
+        control.clear();
+    unsigned short revents = 0;
+    const int error = snd_pcm_poll_descriptors_revents(
+        pcm_, &fds_[1], static_cast<unsigned>(fds_.size() - 1), &revents);
+    if (error < 0)
+        return error;
+    return (revents & (POLLOUT | POLLERR)) ? 1 : 0;
+}
+
+// Returns at once unless paused, else when resumed; false when a stop is requested. The device
+// pauses itself where it can. Otherwise it is dropped, and on resume the frames it had not
+// played are written again from the history, so that nothing is lost or heard twice.
+bool alsa_output::hold(play_control &control) {
+    if (control.stop_requested())
+        return false;
+    if (!control.paused())
+        return true;
+    bool paused = false;
+    std::size_t unplayed = 0;
+    if (snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
+        paused = can_pause_ && snd_pcm_pause(pcm_, 1) == 0;
+        if (!paused) {
+            snd_pcm_sframes_t delay = 0;
+            if (snd_pcm_delay(pcm_, &delay) == 0 && delay > 0)
+                unplayed = std::min(static_cast<std::size_t>(delay), history_frames_);
+            snd_pcm_drop(pcm_);
+        }
+    }
+    while (control.paused())
+        if (!nap(control, -1))
+            return false;
+    if (paused)
+        return snd_pcm_pause(pcm_, 0) == 0 || snd_pcm_prepare(pcm_) == 0;
+    if (snd_pcm_state(pcm_) == SND_PCM_STATE_SETUP && snd_pcm_prepare(pcm_) < 0)
+        return false;
+    if (unplayed == 0)
+        return true;
+    // The ring's last unplayed frames, oldest first; writing them keeps them there again.
+    const std::size_t ring = history_.size() / frame_bytes_;
+    const std::size_t first = (history_next_ + ring - unplayed) % ring;
+    std::vector<unsigned char> again(unplayed * frame_bytes_);
+    const std::size_t head = std::min(unplayed, ring - first);
+    std::copy_n(&history_[first * frame_bytes_], head * frame_bytes_, again.begin());
+    std::copy_n(history_.begin(), (unplayed - head) * frame_bytes_,
+                again.begin() + static_cast<std::ptrdiff_t>(head * frame_bytes_));
+    history_next_ = first;
+    history_frames_ -= unplayed;
+    return write(again.data(), unplayed, control);
+}
+
+void alsa_output::keep(const unsigned char *frames, std::size_t count) {
+    const std::size_t ring = history_.size() / std::max<std::size_t>(frame_bytes_, 1);
+    if (ring == 0)
+        return;
+    if (count > ring) {
+        frames += (count - ring) * frame_bytes_;
+        count = ring;
+    }
+    const std::size_t head = std::min(count, ring - history_next_);
+    std::copy_n(frames, head * frame_bytes_, &history_[history_next_ * frame_bytes_]);
+    std::copy_n(frames + head * frame_bytes_, (count - head) * frame_bytes_, history_.begin());
+    history_next_ = (history_next_ + count) % ring;
+    history_frames_ = std::min(ring, history_frames_ + count);
+}
+
 bool alsa_output::recover(int error, play_control &control) {
     if (error == -EPIPE)
         return snd_pcm_prepare(pcm_) == 0;
     if (error == -ESTRPIPE) {
         int resumed;
         while ((resumed = snd_pcm_resume(pcm_)) == -EAGAIN) {
-            if (!control.nap(wait_ms))
+            if (!nap(control, retry_ms))
                 return false;
         }
         return resumed == 0 || snd_pcm_prepare(pcm_) == 0;
@@ -137,12 +255,20 @@ bool alsa_output::recover(int error, play_control &control) {
 }
 
 void alsa_output::finish(play_control &control) {
-    const std::vector<unsigned char> silence(silence_frames * frame_bytes_, 0);
-    for (std::size_t left = buffer_frames_; left > 0;) {
-        const std::size_t n = std::min(left, silence_frames);
-        if (!write(silence.data(), n, control))
+    // One sleep for as long as the queued frames take to play, and no more wake-ups: no silence
+    // is queued behind them, and the device is dropped only once they have been heard.
+    for (;;) {
+        if (!hold(control))
             return;
-        left -= n;
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm_) < 0)
+            return;
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING || snd_pcm_delay(pcm_, &delay) < 0 ||
+            delay <= 0)
+            return;
+        const auto ms = static_cast<std::uint64_t>(delay) * 1000 / rate_ + 1;
+        if (!nap(control, static_cast<int>(std::min<std::uint64_t>(ms, 4 * latency_us / 1000))))
+            return;
     }
 }
 

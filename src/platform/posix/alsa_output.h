@@ -1,7 +1,10 @@
 // Interleaved PCM output to one ALSA device, owned by the playback thread that feeds it.
 #pragma once
 
+#include <poll.h>
+
 #include <cstddef>
+#include <vector>
 
 #include "platform/posix/play_control.h"
 
@@ -27,20 +30,37 @@ class alsa_output {
     // device cannot be had, which leaves the track silent.
     bool open(const char *name, sample_format format, unsigned channels, unsigned rate);
 
-    // Queues count frames. False when output has ended: a stop was requested or the device
-    // failed in a way that playing on cannot mend.
+    // The frames the device takes at each wake-up: writes of this many cost least.
+    std::size_t period_frames() const { return period_frames_; }
+
+    // Queues count frames, sleeping while the device has no room and holding while paused.
+    // False when output has ended: a stop was requested or the device failed in a way that
+    // playing on cannot mend.
     bool write(const void *frames, std::size_t count, play_control &control);
 
-    // Lets what is queued play out before the device is dropped, by queueing one buffer of
-    // silence behind it. This also starts a device that a short track never filled.
+    // Lets what is queued play out: starts a device that a short track never filled, then
+    // sleeps until its last frame has been played.
     void finish(play_control &control);
 
   private:
+    int wait_for_room(play_control &control);
+    bool hold(play_control &control);
     bool recover(int error, play_control &control);
+    void keep(const unsigned char *frames, std::size_t count);
 
     _snd_pcm *pcm_ = nullptr;
     std::size_t frame_bytes_ = 0;
     std::size_t buffer_frames_ = 0;
+    std::size_t period_frames_ = 1;
+    unsigned rate_ = 0;
+    bool can_pause_ = false;
+    // The control's eventfd first, then the PCM's descriptors.
+    std::vector<pollfd> fds_;
+    // Where the device cannot pause, the last buffer's worth of frames written, as a ring: a
+    // pause drops the device and writes again on resume what it had not played yet.
+    std::vector<unsigned char> history_;
+    std::size_t history_next_ = 0;
+    std::size_t history_frames_ = 0;
 };
 
 } // namespace plat::audio

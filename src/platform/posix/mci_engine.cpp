@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -21,11 +22,10 @@ namespace {
 
 using audio::file_kinds;
 
-// Frames decoded and handed to the device at a time. Each chunk costs one read of the file and
-// one write to the device: at 1024 frames playing a 16-bit WAV took twice the CPU it takes at
-// 4096. The output looks at stop and pause requests between the pieces the device takes, so a
-// larger chunk does not slow them.
-constexpr std::size_t chunk_frames = 4096;
+// Frames are decoded and handed to the device a period at a time: the output writes only once a
+// period's room is free, so each wake-up of the playback thread costs one read of the file and
+// one write. A chunk is held to this many bytes, whatever the period of a rate and channel count.
+constexpr std::size_t chunk_bytes_limit = 1 << 20;
 
 bool same_name(const char *a, const char *b) {
     for (; *a && *b; ++a, ++b) {
@@ -84,9 +84,11 @@ class device {
         audio::alsa_output output;
         if (!output.open(pcm.c_str(), file_.format(), file_.channels(), file_.rate()))
             return;
-        std::vector<unsigned char> chunk(chunk_frames * file_.frame_bytes());
+        const std::size_t frames = std::max<std::size_t>(
+            1, std::min(output.period_frames(), chunk_bytes_limit / file_.frame_bytes()));
+        std::vector<unsigned char> chunk(frames * file_.frame_bytes());
         for (;;) {
-            const std::size_t got = file_.read(chunk.data(), chunk_frames);
+            const std::size_t got = file_.read(chunk.data(), frames);
             if (got == 0)
                 break;
             if (!output.write(chunk.data(), got, control_))

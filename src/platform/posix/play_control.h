@@ -1,59 +1,64 @@
 // Stop and pause requests that the MCI engine passes to a playback thread.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
 
 namespace plat::audio {
 
-// One condition variable carries both requests, so that a thread napping or held in a
-// pause wakes at once when the track is closed.
+// Each request also writes to an eventfd, which the playback thread polls beside the PCM's own
+// descriptors: it sleeps until the device wants data or a request comes, never on a timer.
 class play_control {
   public:
+    play_control() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        if (fd_ < 0)
+            throw std::runtime_error("no eventfd");
+    }
+    play_control(const play_control &) = delete;
+    play_control &operator=(const play_control &) = delete;
+    ~play_control() { ::close(fd_); }
+
     void request_stop() {
-        std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
-        changed_.notify_all();
+        wake();
     }
 
     void set_paused(bool paused) {
-        std::lock_guard<std::mutex> lock(mutex_);
         paused_ = paused;
-        changed_.notify_all();
+        wake();
     }
 
     // Clears both requests; only while no thread is running.
     void reset() {
-        std::lock_guard<std::mutex> lock(mutex_);
         stop_ = false;
         paused_ = false;
+        clear();
     }
 
-    bool stop_requested() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return stop_;
-    }
+    bool stop_requested() const { return stop_; }
+    bool paused() const { return paused_; }
 
-    // Returns at once unless paused, else when resumed; false when a stop is requested.
-    bool hold_while_paused() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return stop_ || !paused_; });
-        return !stop_;
-    }
-
-    // Sleeps for up to ms milliseconds; false when a stop is requested.
-    bool nap(unsigned ms) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
-        return !stop_;
+    // Readable while a request is waiting to be looked at.
+    int fd() const { return fd_; }
+    // Called by the playback thread before it looks at the requests again.
+    void clear() {
+        std::uint64_t count;
+        [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
     }
 
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool stop_ = false;
-    bool paused_ = false;
+    void wake() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> paused_{false};
+    int fd_;
 };
 
 } // namespace plat::audio

@@ -14,8 +14,9 @@ namespace {
 constexpr int max_channels = 64;
 constexpr int max_rate = 768000;
 
+// RF64 is the wave file that outgrew 4 GiB; libsndfile names it apart.
 bool is_wave(int major) {
-    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
+    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
 }
 
 // Whether the file starts as a RIFF wave file does. libsndfile guesses a format from any bytes,
