@@ -12,34 +12,30 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mci_calls.h"
 #include "platform/platform.h"
 
 namespace {
 
-mci::device_id open_file(const char *file, char *type) {
-    mci::open_parms open{};
-    open.lpstrDeviceType = type;
-    open.lpstrElementName = file;
-    if (const mci::error e = plat::mci_send(0, mci::open, mci::open_type | mci::open_element,
-                                            reinterpret_cast<mci::dword_ptr>(&open))) {
+mci::device_id open_file(const char *file, const char *type) {
+    mci::device_id id = 0;
+    if (const mci::error e = support::open_file(type, file, id)) {
         std::fprintf(stderr, "mci_play: open %s as %s failed with MCI error %u\n", file, type,
                      static_cast<unsigned>(e));
         return 0;
     }
-    return open.wDeviceID;
+    return id;
 }
 
 bool play(mci::device_id id) {
-    mci::play_parms play{};
-    if (const mci::error e = plat::mci_send(id, mci::play, mci::notify | mci::from,
-                                            reinterpret_cast<mci::dword_ptr>(&play))) {
+    if (const mci::error e = support::play(id)) {
         std::fprintf(stderr, "mci_play: play failed with MCI error %u\n", static_cast<unsigned>(e));
         return false;
     }
     return true;
 }
 
-int commands(const char *file, char *type) {
+int commands(const char *file, const char *type) {
     mci::device_id id = 0;
     char line[64];
     while (std::fgets(line, sizeof line, stdin)) {
@@ -53,11 +49,11 @@ int commands(const char *file, char *type) {
         } else if (std::strcmp(line, "resume\n") == 0) {
             plat::mci_send(id, mci::resume, 0, 0);
         } else if (std::strcmp(line, "close\n") == 0) {
-            plat::mci_send(id, mci::close, 0, 0);
+            support::close_device(id);
             id = 0;
         }
     }
-    plat::mci_send(id, mci::close, 0, 0);
+    support::close_device(id);
     return 0;
 }
 
@@ -75,14 +71,11 @@ int main(int argc, char **argv) {
     const mci::device_id id = open_file(argv[1], type);
     if (id == 0 || !play(id))
         return 1;
-    mci::status_parms status{};
-    status.dwItem = mci::status_length;
-    plat::mci_send(id, mci::status, mci::status_item, reinterpret_cast<mci::dword_ptr>(&status));
-    const std::int64_t length = static_cast<std::int64_t>(status.dwReturn / 1000u);
+    const auto length = static_cast<std::int64_t>(support::length_ms(id) / 1000u);
     const std::int64_t start = plat::now_seconds();
     do
         plat::sleep_ms(200);
     while (plat::now_seconds() - start < length + 1);
-    plat::mci_send(id, mci::close, 0, 0);
+    support::close_device(id);
     return 0;
 }
