@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -71,6 +72,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // Multibyte letters are rubbed out whole in a UTF-8 locale.
     setenv("LC_ALL", "C.UTF-8", 1);
     plat::console_open();
+    // libFuzzer puts its handlers only where none is installed, and the player takes every signal
+    // that would end it: the ones libFuzzer watches go back to it.
+    for (int signal_number : {SIGALRM, SIGSEGV, SIGBUS, SIGABRT, SIGILL, SIGFPE, SIGINT, SIGTERM,
+                              SIGXFSZ, SIGUSR1, SIGUSR2}) {
+        signal(signal_number, SIG_DFL);
+    }
     return 0;
 }
 
