@@ -27,7 +27,7 @@ build=${KESTROVA_FUZZ_BUILD:-build-fuzz}
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
-targets="engine_file commands terminal_reader time_display"
+targets="engine_file commands terminal_reader"
 mkdir -p "$build/artifacts" "$build/logs"
 
 # A short run starts from the seeds alone, so its result does not hang on what earlier runs found;
