@@ -335,17 +335,58 @@ int cmd_startup(const options &o) {
 
 // Reads the sink's monitor (raw s16le stereo, 44.1 kHz) and times each switch between two
 // tracks of constant level: low plays first, "next" moves to the other, and back again.
+// The sink's monitor, started from --monitor, read in blocks of s16 stereo at 44.1 kHz.
+class monitor_reader {
+  public:
+    static constexpr double rate = 44100;
+
+    explicit monitor_reader(const options &o) {
+        options mon = o;
+        mon.cwd.clear();
+        std::string shell_cmd = o.monitor;
+        char sh[] = "/bin/sh";
+        char dash_c[] = "-c";
+        mon.command = {sh, dash_c, shell_cmd.data(), nullptr};
+        monitor_ = spawn(mon, true);
+        fcntl(monitor_.out, F_SETFL, O_NONBLOCK);
+    }
+    ~monitor_reader() { finish(monitor_); }
+
+    // Waits up to 10 ms for a block and hands each frame's left sample to each, with the moment
+    // it was heard; t_read is when the block came. False once the monitor has ended.
+    template <typename F> bool read_block(double &t_read, F each) {
+        pollfd p{monitor_.out, POLLIN, 0};
+        poll(&p, 1, 10);
+        const ssize_t n = read(monitor_.out, buf_.data() + carry_, buf_.size() - carry_);
+        t_read = now_s();
+        if (n == 0) {
+            std::fprintf(stderr, "benchtool: the monitor ended\n");
+            return false;
+        }
+        const std::size_t have = carry_ + (n > 0 ? static_cast<std::size_t>(n) : 0);
+        const std::size_t frames = have / frame_bytes;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const auto lo = static_cast<unsigned>(buf_[i * frame_bytes]);
+            const auto hi = static_cast<unsigned>(buf_[i * frame_bytes + 1]);
+            // The read returned when the last frame of this block had been rendered.
+            each(static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | hi << 8)),
+                 t_read - static_cast<double>(frames - 1 - i) / rate);
+        }
+        carry_ = have - frames * frame_bytes;
+        std::memmove(buf_.data(), buf_.data() + frames * frame_bytes, carry_);
+        return true;
+    }
+
+  private:
+    static constexpr int frame_bytes = 4;
+    child monitor_{};
+    std::vector<unsigned char> buf_ = std::vector<unsigned char>(65536);
+    std::size_t carry_ = 0;
+};
+
 int cmd_next(const options &o) {
-    constexpr double rate = 44100;
-    constexpr int frame_bytes = 4;
-    options mon = o;
-    mon.cwd.clear();
-    std::string shell_cmd = o.monitor;
-    char sh[] = "/bin/sh";
-    char dash_c[] = "-c";
-    mon.command = {sh, dash_c, shell_cmd.data(), nullptr};
-    child monitor = spawn(mon, true);
-    fcntl(monitor.out, F_SETFL, O_NONBLOCK);
+    constexpr double rate = monitor_reader::rate;
+    monitor_reader monitor(o);
     child player = spawn(o, false);
 
     auto level_of = [&](int sample) {
@@ -367,28 +408,11 @@ int cmd_next(const options &o) {
     double trial_start = now_s();
     int done = 0;
     int rc = 0;
-    std::vector<unsigned char> buf(65536);
-    std::size_t carry = 0;
+    double t_read = 0;
     while (done < o.trials) {
-        pollfd p{monitor.out, POLLIN, 0};
-        poll(&p, 1, 10);
-        const ssize_t n = read(monitor.out, buf.data() + carry, buf.size() - carry);
-        const double t_read = now_s();
-        if (n == 0) {
-            std::fprintf(stderr, "benchtool: the monitor ended\n");
-            rc = 1;
-            break;
-        }
-        std::size_t have = carry + (n > 0 ? static_cast<std::size_t>(n) : 0);
-        const std::size_t frames = have / frame_bytes;
-        for (std::size_t i = 0; i < frames && done < o.trials; ++i) {
-            const auto lo = static_cast<unsigned>(buf[i * frame_bytes]);
-            const auto hi = static_cast<unsigned>(buf[i * frame_bytes + 1]);
-            const int sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | hi << 8));
+        const bool read = monitor.read_block(t_read, [&](int sample, double at) {
             const int level = level_of(sample);
-            if (state == waiting && level == target) {
-                // The read returned when the last frame of this block had been rendered.
-                const double at = t_read - static_cast<double>(frames - 1 - i) / rate;
+            if (state == waiting && level == target && done < o.trials) {
                 std::printf("next_ms=%.1f\n", (at - sent) * 1000);
                 std::fflush(stdout);
                 ++done;
@@ -404,9 +428,11 @@ int cmd_next(const options &o) {
                     deadline = t_read + phase(pick);
                 }
             }
+        });
+        if (!read) {
+            rc = 1;
+            break;
         }
-        carry = have - frames * frame_bytes;
-        std::memmove(buf.data(), buf.data() + frames * frame_bytes, carry);
         const double t = now_s();
         if (state == delay && t >= deadline) {
             sent = now_s();
@@ -430,7 +456,6 @@ int cmd_next(const options &o) {
         write_all(player.in, "exit\n");
     sleep_s(0.3);
     finish(player);
-    finish(monitor);
     return rc;
 }
 
@@ -440,15 +465,8 @@ int cmd_next(const options &o) {
 // last frame heard at the level gives the figure. Then "resume" (after a pause) or "play" (after
 // a close) starts the next trial.
 int cmd_hush(const options &o) {
-    constexpr double rate = 44100;
-    constexpr int frame_bytes = 4;
-    options mon = o;
-    std::string shell_cmd = o.monitor;
-    char sh[] = "/bin/sh";
-    char dash_c[] = "-c";
-    mon.command = {sh, dash_c, shell_cmd.data(), nullptr};
-    child monitor = spawn(mon, true);
-    fcntl(monitor.out, F_SETFL, O_NONBLOCK);
+    constexpr double rate = monitor_reader::rate;
+    monitor_reader monitor(o);
     child player = spawn(o, false);
     const bool pausing = o.action == "pause";
     if (!pausing && o.action != "close")
@@ -461,36 +479,23 @@ int cmd_hush(const options &o) {
     long run = 0;
     double deadline = 0, sent = 0, last_heard = 0, since = now_s();
     int done = 0, rc = 0;
-    std::vector<unsigned char> buf(65536);
-    std::size_t carry = 0;
+    double t_read = 0;
     while (done < o.trials) {
-        pollfd p{monitor.out, POLLIN, 0};
-        poll(&p, 1, 10);
-        const ssize_t n = read(monitor.out, buf.data() + carry, buf.size() - carry);
-        const double t_read = now_s();
-        if (n == 0) {
-            std::fprintf(stderr, "benchtool: the monitor ended\n");
-            rc = 1;
-            break;
-        }
-        const std::size_t have = carry + (n > 0 ? static_cast<std::size_t>(n) : 0);
-        const std::size_t frames = have / frame_bytes;
-        for (std::size_t i = 0; i < frames; ++i) {
-            const auto lo = static_cast<unsigned>(buf[i * frame_bytes]);
-            const auto hi = static_cast<unsigned>(buf[i * frame_bytes + 1]);
-            const int sample = static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | hi << 8));
+        const bool read = monitor.read_block(t_read, [&](int sample, double at) {
             if (std::abs(sample - o.high) >= o.high / 4) {
                 run = 0;
-                continue;
+                return;
             }
-            last_heard = t_read - static_cast<double>(frames - 1 - i) / rate;
+            last_heard = at;
             if (state == listening && ++run >= static_cast<long>(rate * 0.3)) {
                 state = delay;
                 deadline = t_read + phase(pick);
             }
+        });
+        if (!read) {
+            rc = 1;
+            break;
         }
-        carry = have - frames * frame_bytes;
-        std::memmove(buf.data(), buf.data() + frames * frame_bytes, carry);
         const double t = now_s();
         if (state == delay && t >= deadline) {
             write_all(player.in, o.action + "\n");
@@ -517,7 +522,6 @@ int cmd_hush(const options &o) {
         }
     }
     finish(player);
-    finish(monitor);
     return rc;
 }
 
