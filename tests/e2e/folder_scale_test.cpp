@@ -62,6 +62,7 @@ TEST(FolderScale, ScanTakesTheFirstFiftyAndReadsNoFurther) {
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
     entries_read = 0;
+    streams_closed = 0;
     static track_list list;
     scan_tracks(list);
     ASSERT_EQ(chdir(here), 0);

@@ -29,7 +29,7 @@ struct fake_device {
     int wait_fault = 0, resume_busy = 0, broken = 0;
     bool can_pause = true, hw_paused = false, wrote_while_paused = false, takes_nothing = false;
     long unplayed_cap = 0, unplayed = 0; // frames written that a drop or prepare loses
-    int writes = 0, refused = 0, resumes = 0, pauses = 0, drops = 0;
+    int writes = 0, refused = 0, resumes = 0, pauses = 0, drops = 0, delays = 0;
     bytes heard;
 
     ~fake_device() { close(fd); }
@@ -135,6 +135,8 @@ int __wrap_snd_pcm_pause(snd_pcm_t *, int enable) {
 int __wrap_snd_pcm_delay(snd_pcm_t *, snd_pcm_sframes_t *delay) {
     std::lock_guard<std::mutex> lock(device->mutex);
     *delay = device->unplayed;
+    ++device->delays;
+    device->changed.notify_all();
     return 0;
 }
 
@@ -250,6 +252,15 @@ TEST_F(EngineFaults, CloseInterruptsEveryWait) {
     ASSERT_EQ(play(id), 0u);
     ASSERT_TRUE(fake.await([this] { return fake.resumes >= 2; }));
     EXPECT_EQ(close_device(id), 0u);
+}
+
+// At the end of a track the thread waits while the device still holds frames, looking again as
+// they play, rather than ending and taking the last of them with it.
+TEST_F(EngineFaults, TheEndWaitsForTheLastFramesToPlay) {
+    set([](fake_device &d) { d.unplayed_cap = 800; });
+    ASSERT_EQ(play(id), 0u);
+    ASSERT_TRUE(fake.await([this] { return fake.heard == track && fake.delays >= 3; }));
+    EXPECT_EQ(fake.drops, 0);
 }
 
 // A device that reports room but takes nothing: each further try waits a while, so that a dozen
