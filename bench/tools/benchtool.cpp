@@ -248,8 +248,8 @@ double cpu_seconds(pid_t pid) {
 
 // The CPU time of the process's main thread alone, from its schedstat; -1 when it cannot be read.
 double main_thread_cpu_seconds(pid_t pid) {
-    const std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
-                             "/schedstat";
+    const std::string path =
+        "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/schedstat";
     FILE *f = std::fopen(path.c_str(), "r");
     unsigned long long ns = 0;
     const bool read = f && std::fscanf(f, "%llu", &ns) == 1;
