@@ -11,9 +11,10 @@
 namespace plat::audio {
 namespace {
 
-// Two seconds of buffer, what a sound server gives a stream that asks for nothing: the thread and
-// the server's client thread wake about once a second to refill it, a busy machine has a second
-// to schedule them before the sound breaks up, and a pause or a close still silences at once.
+// Two seconds of buffer, what a sound server gives a stream that asks for nothing: the thread wakes
+// once a period to refill it, and a sound server's client thread in our process at much the same
+// pace; a busy machine has a second to schedule them before the sound breaks up, and a pause or a
+// close still silences at once.
 constexpr unsigned latency_us = 2000000;
 // How long to wait for a device that should have room but takes nothing, or that is still
 // resuming, before trying again.
