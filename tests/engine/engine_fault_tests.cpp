@@ -219,11 +219,8 @@ class EnginePause : public EngineFaults, public ::testing::WithParamInterface<bo
 // then resumed on a device with room. Whether the device pauses itself or is dropped, the whole
 // track is heard once: a drop loses the frames it had queued, and they must be written again.
 TEST_P(EnginePause, ResumeGoesOnWithoutLossOrRepeat) {
-    // Half a second past the engine's ring of two seconds: the unplayed frames straddle its end.
-    constexpr long past_the_ring = 2 * 8000 + 500;
-    set([](fake_device &d) {
-        d.credit = past_the_ring, d.unplayed_cap = 1000, d.can_pause = GetParam();
-    });
+    // Half a second past the end of the engine's two-second ring: the unplayed frames straddle it.
+    set([](fake_device &d) { d.credit = 16500, d.unplayed_cap = 1000, d.can_pause = GetParam(); });
     ASSERT_EQ(play(id), 0u);
     ASSERT_TRUE(fake.await([this] { return fake.refused > 0; }));
     ASSERT_EQ(plat::mci_send(id, mci::pause, 0, 0), 0u);
