@@ -175,15 +175,10 @@ void player_run::signal(int signal_number) {
     kill(pid_, signal_number);
 }
 
-termios player_run::terminal_settings() const {
-    termios settings{};
-    tcgetattr(slave_, &settings);
-    return settings;
-}
-
 bool player_run::restored() const {
-    return same_settings(terminal_settings(), initial_settings_) &&
-           fcntl(slave_, F_GETFL) == initial_flags_;
+    termios now{};
+    tcgetattr(slave_, &now);
+    return same_settings(now, initial_settings_) && fcntl(slave_, F_GETFL) == initial_flags_;
 }
 
 std::vector<std::string> listing(const std::string &output) {

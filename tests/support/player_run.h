@@ -51,10 +51,8 @@ class player_run {
     int wait_exit(double timeout_s = 30);
     void signal(int signal_number);
 
-    // The terminal's settings now and before the player started; they are read from our side,
-    // so they can still be read after the player has gone.
-    termios terminal_settings() const;
-    const termios &initial_settings() const { return initial_settings_; }
+    // Whether the terminal's settings and file flags are as before the player started; read from
+    // our side, so still readable after the player has gone.
     bool restored() const;
 
   private:
