@@ -16,15 +16,11 @@ else
     cmake -S . -B build-tsan -DKESTROVA_TSAN=ON >/dev/null
 fi
 
-for dir in $builds; do
-    cmake --build "$dir" -j "$(nproc)" --target soak_tests kestrova >/dev/null
-done
-
 pids=""
 for dir in $builds; do
-    binary=$(find "$dir" -type f -name soak_tests -perm -u+x | head -n 1)
-    [ -n "$binary" ] || { echo "no soak_tests in $dir" >&2; exit 1; }
-    KESTROVA_SOAK_COMMANDS=$commands "$binary" --gtest_filter="Soak.*" >"$dir/soak.log" 2>&1 &
+    cmake --build "$dir" -j "$(nproc)" --target kestrova >/dev/null
+    KESTROVA="$dir/kestrova" KESTROVA_SOAK_COMMANDS=$commands /usr/bin/python3 -m pytest -q \
+        -p no:cacheprovider -rA tests/e2e/test_soak.py >"$dir/soak.log" 2>&1 &
     pids="$pids $!"
 done
 
@@ -32,7 +28,7 @@ failed=0
 set -- $builds
 for pid in $pids; do
     if wait "$pid"; then
-        echo "$1: $(grep '^soak: [0-9]* commands' "$1/soak.log")"
+        echo "$1: $(grep -o 'soak: [0-9]* commands, seed [0-9]*' "$1/soak.log")"
     else
         echo "$1: the soak failed; its log:" >&2
         tail -n 60 "$1/soak.log" >&2

@@ -1,0 +1,144 @@
+# The real player in a pseudo-terminal of the test's own, in a folder of generated tracks.
+import fcntl
+import os
+import re
+import signal
+import subprocess
+import termios
+import wave
+
+import pexpect.fdpexpect
+import pytest
+
+KESTROVA = os.environ["KESTROVA"]
+# What a sanitizer build's report ends the process with: 0 in a plain build.
+SANITIZER_STATUS = int(os.environ.get("KESTROVA_SANITIZER_STATUS", "0"))
+
+
+def write_wav(path, seconds, rate=8000):
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(bytes(2 * int(seconds * rate)))
+
+
+def prompt(name):
+    return b"KestrovaSonvane~ " + name + b"~$ "
+
+
+def listing(names):
+    return b"".join(b"%-2d| %s\n" % (i, n) for i, n in enumerate(names))
+
+
+class Player:
+    """Starts the player, or a shell command that runs it as $KESTROVA, on a terminal whose other
+    end the test holds: its settings and file flags stay readable after the player has gone."""
+
+    def __init__(self, folder, args=(), env=None, stdin=None, stdout=None, ignore_sigpipe=False,
+                 command=None):
+        master, self.tty = os.openpty()
+        # The player's own bytes, not the terminal's CR LF.
+        attrs = termios.tcgetattr(self.tty)
+        attrs[1] &= ~termios.ONLCR
+        termios.tcsetattr(self.tty, termios.TCSANOW, attrs)
+        self.settings = self.terminal_state()
+
+        def child():
+            # Default dispositions, whatever the test runner was started with (nohup, a CI shell).
+            for number in range(1, signal.NSIG):
+                if number not in (signal.SIGKILL, signal.SIGSTOP):
+                    try:
+                        signal.signal(number, signal.SIG_DFL)
+                    except (OSError, ValueError):
+                        pass
+            if ignore_sigpipe:
+                signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+            signal.pthread_sigmask(signal.SIG_SETMASK, [])
+            fcntl.ioctl(2, termios.TIOCSCTTY, 0)
+
+        environment = dict(os.environ, AUDIODEV="null", KESTROVA=KESTROVA, **(env or {}))
+        self.proc = subprocess.Popen(command or [KESTROVA, *args], cwd=folder, env=environment,
+                                     stdin=stdin or self.tty, stdout=stdout or self.tty,
+                                     stderr=self.tty, start_new_session=True, preexec_fn=child)
+        self.term = pexpect.fdpexpect.fdspawn(master, timeout=30)
+        self.seen = b""
+
+    def terminal_state(self):
+        return termios.tcgetattr(self.tty), fcntl.fcntl(self.tty, fcntl.F_GETFL)
+
+    def restored(self):
+        return self.terminal_state() == self.settings
+
+    def send(self, keys):
+        self.term.send(keys)
+
+    def expect(self, text):
+        """Waits for text after what was matched before; the limit only catches a hang."""
+        self.term.expect_exact(text)
+        self.seen += self.term.before + self.term.after
+        return self.term.before
+
+    def expect_next(self, text):
+        """As expect, and text must come right where the last match ended."""
+        skipped = self.expect(text)
+        assert skipped == b"", f"before {text!r} came {skipped!r}"
+
+    def names(self):
+        """The listed names, read up to the first prompt."""
+        head = self.expect(b"~$ ")
+        return re.findall(rb"^\d+ *\| (.*)$", head, re.M)
+
+    def wait(self, timeout=30):
+        """The exit status, or minus the signal that ended it; everything it wrote is read."""
+        status = self.proc.wait(timeout)
+        self.drain()
+        return status
+
+    def idle(self, seconds):
+        """Reads what the player writes for that long: a moment of the input's schedule."""
+        self.term.expect(pexpect.TIMEOUT, timeout=seconds)
+        self.seen += self.term.before
+
+    def drain(self):
+        while True:
+            try:
+                self.seen += self.term.read_nonblocking(65536, timeout=0.1)
+            except (pexpect.TIMEOUT, pexpect.EOF):
+                return
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.drain()
+        self.term.close()
+        os.close(self.tty)
+
+
+@pytest.fixture
+def folder(tmp_path):
+    """A folder with the given tracks: names and their lengths in seconds."""
+
+    def make(tracks=(), seconds=60):
+        for name in tracks:
+            write_wav(tmp_path / name, seconds)
+        return tmp_path
+
+    return make
+
+
+@pytest.fixture
+def player():
+    """Starts players; each is ended after the test, and none may have met a sanitizer."""
+    started = []
+
+    def start(folder, *args, **options):
+        started.append(Player(folder, *args, **options))
+        return started[-1]
+
+    yield start
+    for p in started:
+        p.close()
+        if SANITIZER_STATUS == 0 or not getattr(p, "crash_expected", False):
+            assert b"Sanitizer" not in p.seen, p.seen.decode(errors="replace")

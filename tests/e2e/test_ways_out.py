@@ -1,0 +1,112 @@
+# Every way out of the player gives the terminal back as it found it, and ends as the shell expects.
+import os
+import signal
+import termios
+
+import pytest
+from conftest import SANITIZER_STATUS, listing, prompt
+
+# Under a sanitizer a crash must still reach its report, which then ends the process with the
+# sanitizer's own status.
+SEGV = SANITIZER_STATUS or -signal.SIGSEGV
+
+# Tracks (50: a full list of empty ones, else two long ones), keys typed at the first prompt, a
+# signal then sent, and the status: the exit status, or minus the signal that ends the player.
+WAYS_OUT = {
+    # The buffered line end after "49" is the key that the end of a full list waits for.
+    "fiftieth track": (50, b"49\n", None, 0),
+    "fifty": (2, b"50\n", None, 0),
+    "exit": (2, b"exit\n", None, 1),
+    "Ctrl-C": (2, b"\x03", None, -signal.SIGINT),
+    "Ctrl-backslash": (2, b"\x1c", None, -signal.SIGQUIT),
+    "SIGTERM": (2, b"", signal.SIGTERM, -signal.SIGTERM),
+    "SIGHUP": (2, b"", signal.SIGHUP, -signal.SIGHUP),
+    "SIGUSR1": (2, b"", signal.SIGUSR1, -signal.SIGUSR1),
+    "SIGABRT": (2, b"", signal.SIGABRT, -signal.SIGABRT),
+    "SIGSEGV": (2, b"", signal.SIGSEGV, SEGV),
+    "real-time signal": (2, b"", signal.SIGRTMIN + 1, -signal.SIGRTMIN - 1),
+}
+
+
+@pytest.mark.parametrize("tracks,keys,sent,status", WAYS_OUT.values(), ids=WAYS_OUT.keys())
+def test_every_way_out_gives_the_terminal_back(folder, player, tracks, keys, sent, status):
+    names = [f"t{i:02}.wav" for i in range(tracks)]
+    p = player(folder(names, seconds=0 if tracks == 50 else 60))
+    p.crash_expected = sent == signal.SIGSEGV
+    p.expect(b"~$ ")
+    assert not p.restored(), "the player's own mode while it plays"
+    p.send(keys)
+    if sent:
+        p.proc.send_signal(sent)
+    assert p.wait() == status
+    if p.crash_expected and SANITIZER_STATUS:
+        assert b"Sanitizer: SEGV" in p.seen
+    assert p.restored()
+
+
+@pytest.mark.parametrize("ignored,status", [(False, -signal.SIGPIPE), (True, 1)])
+def test_a_closed_output_pipe(folder, player, ignored, status):
+    """The next write brings SIGPIPE; unless it is ignored, and then the player plays on unheard
+    until "exit"."""
+    read_end, write_end = os.pipe()
+    p = player(folder(["a.wav", "b.wav"]), stdout=write_end, ignore_sigpipe=ignored)
+    os.close(write_end)
+    seen = b""
+    while b"~$ " not in seen:
+        seen += os.read(read_end, 4096)
+    os.close(read_end)
+    p.send(b"ls\nexit\n")
+    assert p.wait() == status
+    assert p.restored()
+
+
+def test_ctrl_z_gives_the_terminal_back_and_fg_draws_the_line_again(folder, player):
+    """Under a shell with job control (dash leaves the terminal as the player left it). While the
+    player is stopped the shell has its terminal back; after fg the prompt and the half-typed word
+    come again on a fresh line, the word goes on where it was, and "stop" takes one key again."""
+    shell = ('set -m; before=$(stty -g); "$KESTROVA"; '
+             '[ "$(stty -g)" = "$before" ] && echo given back; fg; echo ended:$?')
+    p = player(folder(["one.wav", "two.wav", "three.wav"]), command=["/bin/dash", "-c", shell])
+    p.expect(b"~$ ")
+    # Echoed, so read: the terminal throws away what is unread when Ctrl-Z comes.
+    p.send(b"ne")
+    p.expect_next(b"ne")
+    p.send(b"\x1a")
+    p.expect(b"given back\n")
+    p.expect(b"\n" + prompt(b"one") + b"ne")
+    p.send(b"xt\n")
+    p.expect_next(b"xt\n\n" + prompt(b"three"))
+    p.send(b"stop\n")
+    p.expect_next(b"stop\n")
+    p.send(b"k")
+    p.expect_next(b"\n" + prompt(b"two"))
+    p.send(b"exit\n")
+    p.expect(b"ended:1")
+    assert p.restored()
+
+
+@pytest.mark.parametrize("to_pipe", [False, True], ids=["output on the terminal", "output piped"])
+def test_a_continue_takes_the_terminal_again_whoever_changed_it(folder, player, to_pipe):
+    """Stopped where no handler sees it, with the terminal set back meanwhile: the continue alone
+    puts the player's mode back and draws the line again, byte for byte."""
+    read_end, write_end = os.pipe() if to_pipe else (None, None)
+    p = player(folder(["one.wav", "two.wav", "three.wav"]), stdout=write_end)
+    piped = b""
+    while to_pipe and not piped.endswith(prompt(b"one")):
+        piped += os.read(read_end, 4096)
+    if not to_pipe:
+        p.expect(prompt(b"one"))
+    p.send(b"ne")
+    p.expect_next(b"ne")
+    p.proc.send_signal(signal.SIGSTOP)
+    os.waitpid(p.proc.pid, os.WUNTRACED)
+    termios.tcsetattr(p.tty, termios.TCSANOW, p.settings[0])
+    p.proc.send_signal(signal.SIGCONT)
+    p.expect_next(b"\n" + (b"" if to_pipe else prompt(b"one")) + b"ne")
+    p.send(b"xt\nstop\n")
+    p.expect_next(b"xt\n" + (b"" if to_pipe else b"\n" + prompt(b"three")) + b"stop\n")
+    p.send(b"k")
+    while to_pipe and not piped.endswith(prompt(b"two")):
+        piped += os.read(read_end, 4096)
+    if not to_pipe:
+        p.expect_next(b"\n" + prompt(b"two"))
