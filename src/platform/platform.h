@@ -29,7 +29,10 @@ using find_handle = void *; // nullptr: no search
 
 // Begins a search of the current folder for a pattern such as "*.wav", matched without
 // regard to ASCII letter case; fills the first match. nullptr when nothing matches or on failure.
-find_handle find_first(const char *pattern, find_data *found);
+// Matches come in the volume's name order, as NTFS keeps it: letters compared without case. The
+// caller takes at most `most` of them; Linux, whose folders have no order, reads the whole folder
+// to sort it, and keeps only that many.
+find_handle find_first(const char *pattern, find_data *found, std::size_t most);
 // Fills the next match; false when there is none or on failure.
 bool find_next(find_handle search, find_data *found);
 void find_close(find_handle search);

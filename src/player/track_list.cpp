@@ -25,7 +25,7 @@ bool next_fitting(plat::find_handle search, plat::find_data *found) {
 
 void scan_tracks(track_list &filelist) {
     plat::find_data name;
-    plat::find_handle search = plat::find_first("*.wav", &name);
+    plat::find_handle search = plat::find_first("*.wav", &name, max_tracks);
     int n = 0;
     if (search) {
         bool have = fits_entry(name) || next_fitting(search, &name);

@@ -110,7 +110,7 @@ void exit_process(int status) {
     throw fake::exited{status};
 }
 
-find_handle find_first(const char *, find_data *found) {
+find_handle find_first(const char *, find_data *found, std::size_t) {
     w.next_name = 0;
     w.searching = find_next(&w, found);
     return w.searching ? &w : nullptr;

@@ -52,7 +52,8 @@ void exit_process(int status) {
     std::exit(status);
 }
 
-find_handle find_first(const char *pattern, find_data *found) {
+// The volume gives its own order, one name at a time, so no more than the caller takes is read.
+find_handle find_first(const char *pattern, find_data *found, std::size_t) {
     WIN32_FIND_DATAA native;
     HANDLE search = FindFirstFileA(pattern, &native);
     if (search == INVALID_HANDLE_VALUE) {

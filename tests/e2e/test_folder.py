@@ -1,0 +1,57 @@
+# The folder search through the real player: the wave files in the volume's name order, letters
+# compared without case, the first 50 of them, in a folder of any size.
+import random
+
+import pytest
+
+ALBUM = [f"{i:02} - song.wav" for i in range(1, 13)]
+TRACKS = [f"track {i:02}.wav" for i in range(1, 61)]
+
+# Names created in this order, and the names listed. Upper-casing puts '_' after the letters and
+# bytes above 0x7f after both; names that differ only in case follow their own bytes.
+ORDERS = {
+    "album created backwards": (ALBUM[::-1], ALBUM),
+    "60 shuffled: the first 50 by name": (random.Random(7).sample(TRACKS, 60), TRACKS[:50]),
+    "case ignored": (["b.wav", "A.wav", "c.WAV"], ["A.wav", "b.wav", "c.WAV"]),
+    "upper-cased, not lower-cased": (["_a.wav", "b.wav", "Z.wav", "é.wav"],
+                                     ["b.wav", "Z.wav", "_a.wav", "é.wav"]),
+    "differing only in case": (["ab.wav", "Ab.wav", "aB.wav", "AB.wav"],
+                               ["AB.wav", "Ab.wav", "aB.wav", "ab.wav"]),
+    "near misses passed over": (["a.wav.bak", "b.wavx", "c.mp3", "wav", "d.WaV", ".wav"],
+                                [".wav", "d.WaV"]),
+}
+
+
+@pytest.mark.parametrize("created,listed", ORDERS.values(), ids=ORDERS.keys())
+def test_tracks_are_listed_in_name_order(tmp_path, player, created, listed):
+    for name in created:
+        (tmp_path / name).touch()
+    p = player(tmp_path)
+    assert p.names() == [n.rsplit(".", 1)[0].encode() for n in listed]
+
+
+def peak_kib(p):
+    """The player's peak resident memory, read at its first prompt."""
+    p.expect(b"~$ ")
+    status = open(f"/proc/{p.proc.pid}/status").read()
+    return int(status.split("VmHWM:")[1].split()[0])
+
+
+def test_a_folder_of_10000_entries_costs_no_memory_for_the_names_left_out(tmp_path, player):
+    """Long names, 7,500 of them wave files in assorted letter cases among near misses: the
+    first 50 by name are listed, and the 1.8 MiB of names left out take no memory beyond what a
+    folder of those 50 alone takes."""
+    big, small = tmp_path / "big", tmp_path / "small"
+    big.mkdir()
+    small.mkdir()
+    pad = "x" * 240
+    waves = [f"t{i:04}{pad}{('.wav', '.WAV', '.Wav')[i % 3]}" for i in range(7500)]
+    for i, name in enumerate(random.Random(3).sample(waves, len(waves))):
+        (big / name).touch()
+        if i % 3 == 0:
+            (big / f"o{i}{pad}{('.txt', '.wav.bak', '.wavx', '.mp3', 'wav')[i % 5]}").touch()
+    for name in waves[:50]:
+        (small / name).touch()
+    p = player(big)
+    assert p.names() == [n[:-4].encode() for n in waves[:50]]
+    assert peak_kib(p) - peak_kib(player(small)) < 1024
