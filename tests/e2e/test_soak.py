@@ -15,7 +15,8 @@ def test_random_commands_at_random_moments(folder, player):
         folder([f"t{i}.wav"], seconds=0 if i % 2 == 0 else 2)
     p = player(folder())
     p.expect(b"~$ ")
-    for _ in range(int(os.environ.get("KESTROVA_SOAK_COMMANDS", 100))):
+    commands = int(os.environ.get("KESTROVA_SOAK_COMMANDS", 100))
+    for _ in range(commands):
         p.send(rng.choice(WORDS) + b"\n")
         # The moments are part of the input: words land anywhere in a track or between two.
         p.idle(rng.uniform(0, 0.4))
@@ -23,3 +24,4 @@ def test_random_commands_at_random_moments(folder, player):
     p.send(b"x\nexit\n")
     assert p.wait(60) == 1, f"seed {seed}"
     assert p.restored(), f"seed {seed}"
+    print(f"soak: {commands} commands, seed {seed}")
