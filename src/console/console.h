@@ -24,6 +24,13 @@ void show_time(std::int32_t elapsed, std::int32_t length);
 void print_bar(std::int32_t elapsed, std::int32_t length);
 void show_help();
 
+// The command line's answers: the usage and the version on standard output; a line of usage, or
+// a path and the reason it cannot be played, on standard error.
+void show_usage();
+void show_version();
+void show_misuse();
+void complain(const char *path, const char *reason);
+
 // Formats like printf and writes at once; for the program's ASCII texts and numbers.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))

@@ -17,6 +17,10 @@ void console_open();
 // Ends the process with the status, restoring whatever console_open changed.
 [[noreturn]] void exit_process(int status);
 
+// Makes path the current folder, as if the player had been started there. False when it does not
+// exist or cannot be listed, with the system's words for why in reason.
+bool enter_folder(const char *path, char *reason, std::size_t size);
+
 // ---- Directory search ------------------------------------------------------
 
 // One match of a search, as WIN32_FIND_DATAA's cFileName: the bare name, zero-terminated.
@@ -62,6 +66,9 @@ void write_out(const char *bytes, std::size_t count);
 
 // Writes a text of the program's own, given in UTF-8, in the console's character set.
 void write_text(const char *utf8);
+
+// Writes bytes to standard error as they are: the complaints of a run that cannot begin.
+void write_err(const char *bytes, std::size_t count);
 
 // ---- Time ------------------------------------------------------------------
 

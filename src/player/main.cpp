@@ -1,8 +1,15 @@
-// The program's entry: prepares the console, runs the player, and leaves through the platform.
+// The program's entry: takes its arguments, prepares the console, runs the player, and leaves
+// through the platform.
 #include "platform/platform.h"
 #include "player/player.h"
 
-int main() {
+int main(int argc, char **argv) {
+    // With no argument the player is what it always was; the options and a folder only add to it.
+    if (argc > 1) {
+        const int status = take_arguments(argc, argv);
+        if (status >= 0)
+            return status;
+    }
     plat::console_open();
     plat::exit_process(player_main());
 }

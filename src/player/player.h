@@ -47,3 +47,7 @@ void dispatch(loop_state &state);
 
 // The whole program; returns the exit status when the play cycle ends by itself.
 int player_main();
+
+// Acts on the command line: the help or the version (then 0), a folder to play from (then -1:
+// play on), or what cannot be followed, said on standard error (then 2, as getopt's users do).
+int take_arguments(int argc, char **argv);

@@ -35,9 +35,10 @@ class Player:
     """Starts the player, or a shell command that runs it as $KESTROVA, on a terminal whose other
     end the test holds: its settings and file flags stay readable after the player has gone."""
 
-    def __init__(self, folder, args=(), env=None, stdin=None, stdout=None, ignore_sigpipe=False,
-                 command=None):
-        master, self.tty = os.openpty()
+    def __init__(self, folder, args=(), env=None, stdin=None, stdout=None, stderr=None,
+                 ignore_sigpipe=False, command=None):
+        master, tty = os.openpty()
+        self.tty = tty
         # The player's own bytes, not the terminal's CR LF.
         attrs = termios.tcgetattr(self.tty)
         attrs[1] &= ~termios.ONLCR
@@ -55,12 +56,13 @@ class Player:
             if ignore_sigpipe:
                 signal.signal(signal.SIGPIPE, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_SETMASK, [])
-            fcntl.ioctl(2, termios.TIOCSCTTY, 0)
+            fcntl.ioctl(tty, termios.TIOCSCTTY, 0)
 
-        environment = dict(os.environ, AUDIODEV="null", KESTROVA=KESTROVA, **(env or {}))
+        environment = {**os.environ, "AUDIODEV": "null", "KESTROVA": KESTROVA, **(env or {})}
         self.proc = subprocess.Popen(command or [KESTROVA, *args], cwd=folder, env=environment,
                                      stdin=stdin or self.tty, stdout=stdout or self.tty,
-                                     stderr=self.tty, start_new_session=True, preexec_fn=child)
+                                     stderr=stderr or self.tty, start_new_session=True,
+                                     preexec_fn=child)
         self.term = pexpect.fdpexpect.fdspawn(master, timeout=30)
         self.seen = b""
 

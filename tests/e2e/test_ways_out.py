@@ -42,6 +42,7 @@ def test_every_way_out_gives_the_terminal_back(folder, player, tracks, keys, sen
     if p.crash_expected and SANITIZER_STATUS:
         assert b"Sanitizer: SEGV" in p.seen
     assert p.restored()
+    assert p.seen.endswith(b"\n"), "the shell's prompt would follow the player's on its line"
 
 
 @pytest.mark.parametrize("ignored,status", [(False, -signal.SIGPIPE), (True, 1)])
@@ -110,3 +111,19 @@ def test_a_continue_takes_the_terminal_again_whoever_changed_it(folder, player, 
         piped += os.read(read_end, 4096)
     if not to_pipe:
         p.expect_next(b"\n" + prompt(b"two"))
+
+
+def test_the_time_stopped_by_ctrl_z_does_not_count(folder, player):
+    """Stopped for five seconds just after it started, a track has played a second or two of its
+    length after fg, not six or seven."""
+    shell = 'set -m; "$KESTROVA"; echo stopped; read x; fg'
+    p = player(folder(["a.wav"]), command=["/bin/dash", "-c", shell])
+    p.expect(prompt(b"a"))
+    p.send(b"\x1a")
+    p.expect(b"stopped\n")
+    # How long the stop lasts is the input here, not a wait for something to happen.
+    p.idle(5)
+    p.send(b"\n")
+    p.expect(prompt(b"a"))
+    p.send(b"time\n")
+    assert int(p.expect(b" sec / 1 min 0 sec").split(b" min ")[-1]) <= 2

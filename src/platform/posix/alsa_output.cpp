@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+
+#include "platform/posix/hooks.h"
 
 namespace plat::audio {
 namespace {
@@ -33,6 +36,15 @@ bool nap(play_control &control, int ms) {
 
 // alsa-lib prints its own complaints to stderr, which would land in the player's screen.
 void quiet(const char *, int, const char *, int, const char *, ...) {}
+
+// Silence that looks like play is a failure reported as success: the user hears of it once.
+void no_sound(const char *what, const std::string &pcm, int error) {
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "kestrova: no sound: %s ALSA PCM \"%s\" (%s); set AUDIODEV, see 'aplay -L'", what,
+                  pcm.c_str(), snd_strerror(error));
+    posix::notify(line);
+}
 
 snd_pcm_format_t alsa_format(sample_format format) {
     switch (format) {
@@ -104,8 +116,12 @@ bool alsa_output::open(const char *name, sample_format format, unsigned channels
     std::call_once(quieted, [] { snd_lib_error_set_handler(quiet); });
 
     snd_pcm_t *pcm = nullptr;
-    if (snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    name_ = name;
+    const int error = snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (error < 0) {
+        no_sound("cannot open", name_, error);
         return false;
+    }
     pcm_ = pcm;
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
@@ -253,6 +269,9 @@ bool alsa_output::recover(int error, play_control &control) {
         }
         return resumed == 0 || snd_pcm_prepare(pcm_) == 0;
     }
+    // Unplugged: nothing will be heard from it again in this run.
+    if (error == -ENODEV)
+        no_sound("lost", name_, error);
     return false;
 }
 

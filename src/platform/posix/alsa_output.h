@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "platform/posix/play_control.h"
@@ -49,6 +50,7 @@ class alsa_output {
     void keep(const unsigned char *frames, std::size_t count);
 
     _snd_pcm *pcm_ = nullptr;
+    std::string name_;
     std::size_t frame_bytes_ = 0;
     std::size_t buffer_frames_ = 0;
     std::size_t period_frames_ = 1;

@@ -1,15 +1,22 @@
-// Time on Linux: the calendar clock, sleeping, a millisecond tick and the process id.
+// Time on Linux: the player's clock, sleeping, a millisecond tick and the process id.
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/posix/hooks.h"
 
 namespace plat {
 
+// The calendar clock less the time spent stopped by Ctrl-Z: a track stopped halfway has half of
+// it left after fg, as it has of its sound.
 std::int64_t now_seconds() {
-    return static_cast<std::int64_t>(std::time(nullptr));
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t ns =
+        static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec - posix::stopped_ns();
+    return ns / 1000000000 - (ns % 1000000000 < 0 ? 1 : 0);
 }
 
 void sleep_ms(unsigned ms) {

@@ -1,7 +1,10 @@
 // Directory search on Linux: wildcard patterns matched against readdir's names, in name order.
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -104,6 +107,17 @@ void read_folder(DIR *dir, const char *pattern, std::size_t most, search_state &
 } // namespace
 
 namespace plat {
+
+bool enter_folder(const char *path, char *reason, std::size_t size) {
+    // A folder that can be entered but not listed would only play as an empty one.
+    DIR *dir = nullptr;
+    if (chdir(path) != 0 || (dir = opendir(".")) == nullptr) {
+        std::snprintf(reason, size, "%s", std::strerror(errno));
+        return false;
+    }
+    closedir(dir);
+    return true;
+}
 
 find_handle find_first(const char *pattern, find_data *found, std::size_t most) {
     DIR *dir = opendir(".");

@@ -10,11 +10,12 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 #include <initializer_list>
 
 #include "platform/platform.h"
-#include "platform/posix/screen_line.h"
+#include "platform/posix/hooks.h"
 
 // Sanitizer builds have it: a report that ends the process without a signal calls it first.
 extern "C" void __sanitizer_set_death_callback(void (*)(void)) __attribute__((weak));
@@ -31,16 +32,20 @@ struct console_state {
     termios raw{};
     int in_flags = -1;
     int echo_fd = STDOUT_FILENO;
+    // The terminal that the player's output and echo land on, or -1 when neither does.
+    int screen_fd = -1;
 };
 console_state console;
 std::atomic<bool> console_taken{false};
 // Whether the terminal is in our mode now: after Ctrl-Z and bg it is not, and touching it from
 // the background would only stop us with SIGTTOU.
 std::atomic<bool> raw_applied{false};
+// Whether the screen's cursor is past the start of a line, where a shell's prompt must not land.
+std::atomic<bool> mid_line{false};
 // Set when the player comes back from a stop: the line it was on is drawn again, on the player's
 // own thread, at the next look at the keyboard.
 std::atomic<bool> redraw_due{false};
-// Written by the continue handlers, so that a wait for a key wakes to draw the line again.
+// Written by the continue handlers and by a notice, so that a wait for a key wakes to draw.
 int wake_pipe[2] = {-1, -1};
 // What each signal did before we took it: the default action, or a sanitizer's handler that
 // must still see the signal after us. Written before our handler goes in, only read after.
@@ -76,6 +81,10 @@ bool in_foreground() {
 void restore_console() {
     if (!console_taken.load()) {
         return;
+    }
+    if (console.screen_fd >= 0 && mid_line.exchange(false)) {
+        const ssize_t ignored = write(console.screen_fd, "\n", 1);
+        (void)ignored;
     }
     if (console.tty && raw_applied.exchange(false)) {
         tcsetattr(STDIN_FILENO, TCSANOW, &console.original);
@@ -126,18 +135,30 @@ void on_ending_signal(int signal_number, siginfo_t *info, void *) {
     pass_on(signal_number);
 }
 
-void come_back() {
-    redraw_due.store(true);
+void wake_player() {
     if (wake_pipe[1] >= 0) {
         const ssize_t ignored = write(wake_pipe[1], "", 1);
         (void)ignored;
     }
 }
 
+void come_back() {
+    redraw_due.store(true);
+    wake_player();
+}
+
+std::int64_t monotonic_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 void on_stop_signal(int signal_number, siginfo_t *, void *) {
     const int saved_errno = errno;
     restore_console();
+    const std::int64_t stopped_at = monotonic_ns();
     pass_on(signal_number);
+    posix::add_stopped_ns(monotonic_ns() - stopped_at);
     // Here again after SIGCONT. No SA_RESTART: a read that waits for a key returns, so the
     // line is drawn again at once.
     set_handler(signal_number, on_stop_signal, 0);
@@ -185,8 +206,11 @@ void ensure_signal_stack() {
 // ---- Line editing -----------------------------------------------------------------------------
 
 void echo(const char *bytes, std::size_t count) {
-    if (count > 0 && bytes[count - 1] == '\n') {
-        screen_line_length = 0;
+    if (count > 0) {
+        mid_line.store(bytes[count - 1] != '\n');
+        if (bytes[count - 1] == '\n') {
+            screen_line_length = 0;
+        }
     }
     while (count > 0) {
         ssize_t written = write(console.echo_fd, bytes, count);
@@ -221,6 +245,29 @@ void redraw_if_due() {
     }
 }
 
+// A notice from another thread, on a line of its own, and the line it broke drawn again after it
+// on the same terminal, so that the prompt and what was typed are in view as before.
+void show_notice_if_due() {
+    const char *notice = posix::due_notice();
+    if (notice == nullptr) {
+        return;
+    }
+    const int err = STDERR_FILENO;
+    const bool broken = isatty(err) && mid_line.load();
+    if (broken) {
+        plat::write_err("\n", 1);
+    }
+    plat::write_err(notice, std::strlen(notice));
+    if (broken) {
+        if (console.screen_fd == STDOUT_FILENO) {
+            plat::write_err(screen_line, screen_line_length);
+        }
+        if (editing) {
+            plat::write_err(line, line_end);
+        }
+    }
+}
+
 // One byte straight from standard input, -1 once it has ended.
 int read_byte() {
     if (returned_byte >= 0) {
@@ -235,6 +282,7 @@ int read_byte() {
         // Waiting on the wake pipe as well: a continue that lands just before the wait still
         // ends it, and the line is drawn again before the next key.
         redraw_if_due();
+        show_notice_if_due();
         pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
         if (poll(ready, wake_pipe[0] >= 0 ? 2 : 1, -1) < 0 || ready[1].revents != 0) {
             char drained[16];
@@ -390,6 +438,9 @@ bool next_line() {
 } // namespace
 
 void posix::note_output(const char *bytes, std::size_t count) {
+    if (count > 0 && console.screen_fd == STDOUT_FILENO) {
+        mid_line.store(bytes[count - 1] != '\n');
+    }
     for (std::size_t i = 0; i < count; ++i) {
         if (bytes[i] == '\n') {
             screen_line_length = 0;
@@ -416,6 +467,11 @@ void console_open() {
             console.echo_fd = STDIN_FILENO;
         }
     }
+    if (isatty(STDOUT_FILENO)) {
+        console.screen_fd = STDOUT_FILENO;
+    } else if (console.tty && console.echo_fd == STDIN_FILENO) {
+        console.screen_fd = STDIN_FILENO;
+    }
     console_taken.store(true);
     ensure_signal_stack();
     for (int signal_number : ending_signals) {
@@ -424,10 +480,13 @@ void console_open() {
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
         take_signal(signal_number, on_ending_signal, SA_RESTART);
     }
+    if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+        wake_pipe[0] = wake_pipe[1] = -1;
+    }
+    if (console.screen_fd >= 0) {
+        posix::show_notices_on_screen(wake_player);
+    }
     if (console.tty) {
-        if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
-            wake_pipe[0] = wake_pipe[1] = -1;
-        }
         take_signal(SIGTSTP, on_stop_signal, 0);
         take_signal(SIGCONT, on_continue, 0);
     }
@@ -439,12 +498,14 @@ void console_open() {
 }
 
 void exit_process(int status) {
+    show_notice_if_due();
     restore_console();
     std::exit(status);
 }
 
 int kbhit() {
     redraw_if_due();
+    show_notice_if_due();
     if (returned_byte >= 0) {
         return 1;
     }

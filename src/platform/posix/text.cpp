@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/screen_line.h"
+#include "platform/posix/hooks.h"
 
 namespace {
 
@@ -50,22 +50,18 @@ iconv_t converter() {
     return cd;
 }
 
-} // namespace
-
-namespace plat {
-
-void write_out(const char *bytes, std::size_t count) {
-    posix::note_output(bytes, count);
+// Whole, through interruptions and an output that someone else made non-blocking.
+void write_all(int fd, const char *bytes, std::size_t count) {
     while (count > 0) {
-        ssize_t written = write(STDOUT_FILENO, bytes, count);
+        ssize_t written = write(fd, bytes, count);
         if (written > 0) {
             bytes += written;
             count -= static_cast<std::size_t>(written);
         } else if (written < 0 && errno == EINTR) {
             continue;
         } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Someone sharing our standard output made it non-blocking; wait until it drains.
-            pollfd out{STDOUT_FILENO, POLLOUT, 0};
+            // Someone sharing our output made it non-blocking; wait until it drains.
+            pollfd out{fd, POLLOUT, 0};
             poll(&out, 1, -1);
         } else {
             // A closed pipe (with SIGPIPE ignored by whoever started us) or a full disk: there is
@@ -74,6 +70,19 @@ void write_out(const char *bytes, std::size_t count) {
             return;
         }
     }
+}
+
+} // namespace
+
+namespace plat {
+
+void write_out(const char *bytes, std::size_t count) {
+    posix::note_output(bytes, count);
+    write_all(STDOUT_FILENO, bytes, count);
+}
+
+void write_err(const char *bytes, std::size_t count) {
+    write_all(STDERR_FILENO, bytes, count);
 }
 
 void write_text(const char *utf8) {

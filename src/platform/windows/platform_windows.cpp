@@ -52,6 +52,29 @@ void exit_process(int status) {
     std::exit(status);
 }
 
+bool enter_folder(const char *path, char *reason, std::size_t size) {
+    // A folder that can be entered but not listed would only play as an empty one.
+    WIN32_FIND_DATAA any;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (SetCurrentDirectoryA(path) &&
+        (search = FindFirstFileA("*", &any)) != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reason, static_cast<DWORD>(size), nullptr);
+    // The system's words end in a full stop and a line end, which the caller's line has already.
+    while (length > 0 && (reason[length - 1] == '\n' || reason[length - 1] == '\r' ||
+                          reason[length - 1] == '.')) {
+        reason[--length] = '\0';
+    }
+    if (length == 0) {
+        std::snprintf(reason, size, "error %lu", static_cast<unsigned long>(error));
+    }
+    return false;
+}
+
 // The volume gives its own order, one name at a time, so no more than the caller takes is read.
 find_handle find_first(const char *pattern, find_data *found, std::size_t) {
     WIN32_FIND_DATAA native;
@@ -133,6 +156,11 @@ int read_char() {
 void write_out(const char *bytes, std::size_t count) {
     std::fwrite(bytes, 1, count, stdout);
     std::fflush(stdout);
+}
+
+void write_err(const char *bytes, std::size_t count) {
+    std::fwrite(bytes, 1, count, stderr);
+    std::fflush(stderr);
 }
 
 void write_text(const char *utf8) {

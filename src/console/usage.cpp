@@ -1,0 +1,70 @@
+// What the program says of itself: its usage, its version, and why a run cannot begin.
+#include <cstring>
+
+#include "console/console.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The same words as the manual page's synopsis, commands and environment.
+const char usage_text[] =
+    "Usage: kestrova [FOLDER]\n"
+    "Lists the first 50 wave files (*.wav) of FOLDER, or of the current folder, by name, and\n"
+    "plays them one after another, wrapping around.\n"
+    "\n"
+    "While a track plays, type a word and press Enter:\n"
+    "  next, n...   the next track            before, b...  the previous track\n"
+    "  0 to 49      that track (50 ends)      ls            the list again\n"
+    "  time         the time played           loop          repeat this track, or stop that\n"
+    "  shuffle      random order, or not      alloop        end after the last track, or not\n"
+    "  stop         stop until a key          help WORD     what WORD does, in Japanese\n"
+    "  exit         quit\n"
+    "\n"
+#if defined(_WIN32)
+    "  -h, --help, /?  show this help and exit\n"
+    "  -V, --version   show the version and exit\n"
+    "\n"
+    "More in README.txt, beside kestrova.exe.\n";
+#else
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "AUDIODEV names the ALSA PCM to play through (else \"default\"); 'aplay -L' lists them.\n"
+    "More in 'man kestrova'.\n";
+#endif
+
+const char misuse_text[] = "Usage: kestrova [-h | --help] [-V | --version] [FOLDER]\n";
+
+void err(const char *text) {
+    plat::write_err(text, std::strlen(text));
+}
+
+} // namespace
+
+void show_usage() {
+    plat::write_out(usage_text, sizeof usage_text - 1);
+}
+
+void show_version() {
+    say("kestrova %s\n", KESTROVA_VERSION);
+}
+
+void show_misuse() {
+    err(misuse_text);
+}
+
+void complain(const char *path, const char *reason) {
+    // A path's control bytes would drive the terminal; they are shown as '?', as names are.
+    char shown[512];
+    std::size_t length = 0;
+    for (; path[length] != '\0' && length < sizeof shown - 1; ++length) {
+        const auto c = static_cast<unsigned char>(path[length]);
+        shown[length] = (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+    }
+    shown[length] = '\0';
+    err("kestrova: ");
+    err(shown);
+    err(": ");
+    err(reason);
+    err("\n");
+}

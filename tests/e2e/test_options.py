@@ -1,0 +1,73 @@
+# The command line and the sound device, through the real binary on a terminal: what each run
+# writes to standard output and standard error, and how it ends.
+import os
+import subprocess
+
+import pytest
+from conftest import KESTROVA, listing, prompt, write_wav
+
+VERSION = os.environ["KESTROVA_VERSION"].encode()
+PLAYED = listing([b"a"]) + b"\n" + prompt(b"a") * 2
+USAGE = b"Usage: kestrova [-h | --help] [-V | --version] [FOLDER]\n"
+NO_SOUND = (b'kestrova: no sound: cannot open ALSA PCM "nosuch" (No such file or directory); '
+            b"set AUDIODEV, see 'aplay -L'\n")
+HELP = object()  # the usage on standard output
+
+# Arguments ({} is a folder of tracks, not the one the player starts in), AUDIODEV, then the
+# status, standard output and standard error. A run that plays types "alloop" at once: its one
+# short track ends it.
+RUNS = {
+    "help": (["--help"], "null", 0, HELP, b""),
+    "-h": (["-h"], "null", 0, HELP, b""),
+    "help before anything else": (["--help", "--bogus"], "null", 0, HELP, b""),
+    "version": (["--version"], "null", 0, b"kestrova " + VERSION + b"\n", b""),
+    "-V": (["-V", "{}"], "null", 0, b"kestrova " + VERSION + b"\n", b""),
+    "a folder of tracks": (["{}"], "null", 0, PLAYED, b""),
+    "a folder after --": (["--", "{}"], "null", 0, PLAYED, b""),
+    "no such folder": (["/no/such"], "null", 2, b"", b"kestrova: /no/such: No such file or directory\n"),
+    "a file": (["{}/a.wav"], "null", 2, b"", b"kestrova: {}/a.wav: Not a directory\n"),
+    "a folder that cannot be listed": (["{}/locked"], "null", 2, b"",
+                                       b"kestrova: {}/locked: Permission denied\n"),
+    "control bytes in its name": (["/no/\x1b[2J"], "null", 2, b"",
+                                  b"kestrova: /no/?[2J: No such file or directory\n"),
+    "an unknown option": (["--bogus", "--help"], "null", 2, b"", USAGE),
+    "two folders": (["{}", "{}"], "null", 2, b"", USAGE),
+    "no sound device": (["{}"], "nosuch", 0, PLAYED, NO_SOUND),
+}
+
+
+@pytest.mark.parametrize("args,audiodev,status,out,err", RUNS.values(), ids=RUNS.keys())
+def test_the_command_line(tmp_path, player, args, audiodev, status, out, err):
+    music = tmp_path / "music"
+    music.mkdir()
+    write_wav(music / "a.wav", 0)
+    (music / "locked").mkdir(mode=0o300)
+    args = [a.replace("{}", str(music)) for a in args]
+    # Root reads any folder; without the right to override permissions it meets them as a user.
+    command = ["setpriv", "--bounding-set=-dac_override,-dac_read_search"] * (os.geteuid() == 0)
+    p = player(tmp_path, command=command + [KESTROVA, *args], env={"AUDIODEV": audiodev},
+               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.send(b"alloop\n")
+    got_out, got_err = p.proc.communicate(timeout=30)
+    assert (p.proc.returncode, got_err) == (status, err.replace(b"{}", bytes(music)))
+    if out is HELP:
+        assert got_out.startswith(b"Usage: kestrova [FOLDER]\n") and b"AUDIODEV" in got_out
+    else:
+        assert got_out == out
+    assert p.restored()
+
+
+def test_with_no_argument_the_run_is_the_same_as_with_its_folder(folder, player):
+    runs = []
+    for args in ([], [str(folder(["a.wav"], seconds=0))]):
+        p = player(folder(), args, stdout=subprocess.PIPE)
+        p.send(b"alloop\n")
+        runs.append(p.proc.communicate(timeout=30)[0])
+    assert runs == [PLAYED, PLAYED]
+
+
+def test_the_notice_gets_a_line_of_its_own_and_the_prompt_comes_again(folder, player):
+    p = player(folder(["a.wav"]), env={"AUDIODEV": "nosuch"})
+    p.expect_next(listing([b"a"]) + b"\n" + prompt(b"a") + b"\n" + NO_SOUND + prompt(b"a"))
+    p.send(b"exit\n")
+    assert p.wait() == 1
