@@ -69,6 +69,9 @@ printf 'There are no mp3s.\n' >"$run_dir/expected"
 cmp -s "$run_dir/out" "$run_dir/expected" ||
     fail "in an empty folder it printed: $(cat "$run_dir/out")"
 [ "$status" = 1 ] || fail "in an empty folder it ended with status $status, not 1"
+version=$(sed -n 's/^project(kestrova VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ "$(kestrova --version)" = "kestrova $version" ] ||
+    fail "kestrova --version says \"$(kestrova --version)\", not \"kestrova $version\""
 
 [ "$(man -w kestrova)" = /usr/share/man/man1/kestrova.1.gz ] || fail "man -w does not find the page"
 
