@@ -66,6 +66,29 @@ t2=$(date +%s)
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 # A Western locale: redirected output must hold the Japanese texts as Shift-JIS all the same.
 LC_ALL=C sh scripts/windows-console.sh "$build/kestrova.exe"
+# The options, which need no console: the status, then what standard output must start with and
+# what standard error must hold.
+mkdir -p "$build/options/music" "$build/options/empty"
+: >"$build/options/music/a.wav"
+while IFS=';' read -r args status out err; do
+    got=0
+    # shellcheck disable=SC2086 # the row's arguments are words
+    (cd "$build/options/music" && timeout 60 wine ../../kestrova.exe $args </dev/null \
+        >../out 2>../err) || got=$?
+    if [ "$got" != "$status" ] || [ "$(head -c ${#out} "$build/options/out")" != "$out" ] ||
+        ! grep -qF -- "$err" "$build/options/err"; then
+        echo "windows option row '$args': status $got; out: $(cat "$build/options/out");" \
+            "err: $(cat "$build/options/err")" >&2
+        exit 1
+    fi
+done <<EOF
+/?;0;Usage: kestrova [FOLDER];
+-h;0;Usage: kestrova [FOLDER];
+--version;0;kestrova $(sed -n 's/^project(kestrova VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt);
+..\\empty;1;There are no mp3s.;
+..\\nosuch;2;;kestrova: ..\\nosuch: 
+--bogus;2;;Usage: kestrova [-h | --help] [-V | --version] [FOLDER]
+EOF
 t3=$(date +%s)
 echo "windows: build $((t1 - t0)) s, Wine prefix ready after $((t2 - t0)) s, tests $((t3 - t2)) s"
 

@@ -1,5 +1,6 @@
 // MCI on Windows: our message values and records are the SDK's, so commands pass straight to winmm.
 #include "platform/platform.h"
+#include "platform/windows/text.h"
 
 #include <cstddef>
 #include <type_traits>
@@ -72,7 +73,14 @@ namespace plat {
 
 mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr flags,
                     mci::dword_ptr params) {
-    return mciSendCommandA(device, message, flags, params);
+    const MCIERROR error = mciSendCommandA(device, message, flags, params);
+    // MCI takes a play without a wave device as it takes any other (Wine answers 0, as for a
+    // file that plays), and a bad file has errors of its own: only the device count tells.
+    if (message == MCI_PLAY && waveOutGetNumDevs() == 0) {
+        notify("kestrova: no sound: there is no wave output device; connect or enable one in "
+               "Windows' sound settings");
+    }
+    return error;
 }
 
 } // namespace plat

@@ -16,6 +16,10 @@ namespace {
 
 constexpr std::size_t longest_name = 255; // what a track-list entry holds, besides its zero
 
+// What standard output has written since its last line end: the prompt, usually.
+char screen_line[512];
+std::size_t screen_line_length = 0;
+
 // The name fits the caller's record and a track-list entry; longer ones are skipped, not cut,
 // so that a cut name never reaches the MCI open under a name that does not exist.
 bool copy_if_fits(const WIN32_FIND_DATAA &native, find_data *found) {
@@ -154,8 +158,31 @@ int read_char() {
 }
 
 void write_out(const char *bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\n') {
+            screen_line_length = 0;
+        } else if (screen_line_length < sizeof screen_line) {
+            screen_line[screen_line_length++] = bytes[i];
+        }
+    }
     std::fwrite(bytes, 1, count, stdout);
     std::fflush(stdout);
+}
+
+void notify(const char *line) {
+    static bool told = false;
+    if (told) {
+        return;
+    }
+    told = true;
+    DWORD mode = 0;
+    const bool broken =
+        GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) && screen_line_length > 0;
+    std::fprintf(stderr, "%s%s\n", broken ? "\n" : "", line);
+    if (broken) {
+        std::fwrite(screen_line, 1, screen_line_length, stderr);
+    }
+    std::fflush(stderr);
 }
 
 void write_err(const char *bytes, std::size_t count) {

@@ -1,4 +1,4 @@
-// Recoding of the program's own UTF-8 texts for the Windows console or for redirected output.
+// The Windows console's output: the program's own UTF-8 texts recoded, and a notice of trouble.
 #pragma once
 
 #include <string>
@@ -14,5 +14,9 @@ unsigned text_code_page();
 // The UTF-8 text in the given code page; characters it lacks become its default character.
 // 65001 (UTF-8) returns the text unchanged.
 std::string text_in_code_page(const char *utf8, unsigned code_page);
+
+// Writes the line to standard error, the first time only. On a console whose cursor is not at the
+// start of a line, it goes on a line of its own, and the line it broke is written again after it.
+void notify(const char *line);
 
 } // namespace plat
