@@ -221,9 +221,13 @@ bool alsa_output::hold(play_control &control) {
             snd_pcm_drop(pcm_);
         }
     }
-    while (control.paused())
+    while (control.paused()) {
+        // Silent now: a Ctrl-Z that waits for it may stop the process.
+        if (posix::sound_held())
+            posix::sound_paused();
         if (!nap(control, -1))
             return false;
+    }
     if (paused)
         return snd_pcm_pause(pcm_, 0) == 0 || snd_pcm_prepare(pcm_) == 0;
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_SETUP && snd_pcm_prepare(pcm_) < 0)

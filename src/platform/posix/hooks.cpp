@@ -1,11 +1,14 @@
-// The notice and the stopped time that the Linux platform's parts share, whichever are linked.
+// What the Linux platform's parts share, whichever are linked: the notice, and Ctrl-Z's holds.
 #include "platform/posix/hooks.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -15,6 +18,25 @@ enum notice_state { none, writing, due, shown };
 std::atomic<int> state{none};
 std::atomic<void (*)()> screen_wake{nullptr};
 std::atomic<std::int64_t> stopped{0};
+
+// Ctrl-Z's hold: the flag the playback threads read, the controls' eventfds that wake them, and
+// an eventfd on which they say that their devices are silent.
+std::atomic<bool> held{false};
+std::atomic<int> playing{0};
+constexpr int most_watched = 16;
+std::atomic<int> watched[most_watched] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                          -1, -1, -1, -1, -1, -1, -1, -1};
+const int paused_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+void wake_all() {
+    const std::uint64_t one = 1;
+    for (std::atomic<int> &fd : watched) {
+        const int watching = fd.load();
+        if (watching >= 0) {
+            [[maybe_unused]] const ssize_t n = write(watching, &one, sizeof one);
+        }
+    }
+}
 
 } // namespace
 
@@ -49,6 +71,49 @@ void add_stopped_ns(std::int64_t ns) {
 
 std::int64_t stopped_ns() {
     return stopped.load();
+}
+
+void hold_sound(bool hold) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = read(paused_fd, &count, sizeof count);
+    held.store(hold);
+    wake_all();
+    if (!hold)
+        return;
+    // A thread that ends its track meanwhile never answers: the wait is bounded for it.
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (std::uint64_t answered = 0; answered < static_cast<std::uint64_t>(playing.load());) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long left_ms =
+            500 - ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000);
+        pollfd answer{paused_fd, POLLIN, 0};
+        if (left_ms <= 0 || poll(&answer, 1, static_cast<int>(left_ms)) <= 0)
+            return;
+        if (read(paused_fd, &count, sizeof count) == sizeof count)
+            answered += count;
+    }
+}
+
+bool sound_held() {
+    return held.load();
+}
+
+void sound_playing(bool now_playing) {
+    playing.fetch_add(now_playing ? 1 : -1);
+}
+
+void sound_paused() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(paused_fd, &one, sizeof one);
+}
+
+void watch_sound(int fd, bool watch) {
+    for (std::atomic<int> &slot : watched) {
+        int expected = watch ? -1 : fd;
+        if (slot.compare_exchange_strong(expected, watch ? fd : -1))
+            return;
+    }
 }
 
 } // namespace posix

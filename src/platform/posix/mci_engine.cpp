@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/alsa_output.h"
+#include "platform/posix/hooks.h"
 #include "platform/posix/play_control.h"
 #include "platform/posix/sound_file.h"
 
@@ -84,6 +85,11 @@ class device {
         audio::alsa_output output;
         if (!output.open(pcm.c_str(), file_.format(), file_.channels(), file_.rate()))
             return;
+        // Counted while its device is open, so that a Ctrl-Z waits for it to fall silent.
+        posix::sound_playing(true);
+        struct uncount {
+            ~uncount() { posix::sound_playing(false); }
+        } counted;
         const std::size_t frames = std::max<std::size_t>(
             1, std::min(output.period_frames(), chunk_bytes_limit / file_.frame_bytes()));
         std::vector<unsigned char> chunk(frames * file_.frame_bytes());

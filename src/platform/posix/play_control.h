@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "platform/posix/hooks.h"
+
 namespace plat::audio {
 
 // Each request also writes to an eventfd, which the playback thread polls beside the PCM's own
@@ -17,10 +19,14 @@ class play_control {
     play_control() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
         if (fd_ < 0)
             throw std::runtime_error("no eventfd");
+        posix::watch_sound(fd_, true);
     }
     play_control(const play_control &) = delete;
     play_control &operator=(const play_control &) = delete;
-    ~play_control() { ::close(fd_); }
+    ~play_control() {
+        posix::watch_sound(fd_, false);
+        ::close(fd_);
+    }
 
     void request_stop() {
         stop_ = true;
@@ -40,7 +46,8 @@ class play_control {
     }
 
     bool stop_requested() const { return stop_; }
-    bool paused() const { return paused_; }
+    // Paused by a request, or held while Ctrl-Z stops the process.
+    bool paused() const { return paused_ || posix::sound_held(); }
 
     // Readable while a request is waiting to be looked at.
     int fd() const { return fd_; }

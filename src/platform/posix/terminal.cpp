@@ -156,9 +156,12 @@ std::int64_t monotonic_ns() {
 void on_stop_signal(int signal_number, siginfo_t *, void *) {
     const int saved_errno = errno;
     restore_console();
+    // The sound stops with the player, rather than playing out the device's buffer meanwhile.
+    posix::hold_sound(true);
     const std::int64_t stopped_at = monotonic_ns();
     pass_on(signal_number);
     posix::add_stopped_ns(monotonic_ns() - stopped_at);
+    posix::hold_sound(false);
     // Here again after SIGCONT. No SA_RESTART: a read that waits for a key returns, so the
     // line is drawn again at once.
     set_handler(signal_number, on_stop_signal, 0);
