@@ -15,12 +15,10 @@ KESTROVA = os.environ["KESTROVA"]
 SANITIZER_STATUS = int(os.environ.get("KESTROVA_SANITIZER_STATUS", "0"))
 
 
-def write_wav(path, seconds, rate=8000):
+def write_wav(path, seconds):
     with wave.open(str(path), "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(bytes(2 * int(seconds * rate)))
+        w.setparams((1, 2, 8000, 0, "NONE", ""))
+        w.writeframes(bytes(int(seconds * 16000)))
 
 
 def prompt(name):
@@ -32,8 +30,8 @@ def listing(names):
 
 
 class Player:
-    """Starts the player, or a shell command that runs it as $KESTROVA, on a terminal whose other
-    end the test holds: its settings and file flags stay readable after the player has gone."""
+    # Starts the player, or a shell command that runs it as $KESTROVA, on a terminal whose other
+    # end the test holds: its settings and file flags stay readable after the player has gone.
 
     def __init__(self, folder, args=(), env=None, stdin=None, stdout=None, stderr=None,
                  ignore_sigpipe=False, command=None):
@@ -65,6 +63,7 @@ class Player:
                                      preexec_fn=child)
         self.term = pexpect.fdpexpect.fdspawn(master, timeout=30)
         self.seen = b""
+        self.crash_expected = False
 
     def terminal_state(self):
         return termios.tcgetattr(self.tty), fcntl.fcntl(self.tty, fcntl.F_GETFL)
@@ -76,29 +75,29 @@ class Player:
         self.term.send(keys)
 
     def expect(self, text):
-        """Waits for text after what was matched before; the limit only catches a hang."""
+        # Waits for text after what was matched before; the limit only catches a hang.
         self.term.expect_exact(text)
         self.seen += self.term.before + self.term.after
         return self.term.before
 
     def expect_next(self, text):
-        """As expect, and text must come right where the last match ended."""
+        # As expect, and text must come right where the last match ended.
         skipped = self.expect(text)
         assert skipped == b"", f"before {text!r} came {skipped!r}"
 
     def names(self):
-        """The listed names, read up to the first prompt."""
+        # The listed names, read up to the first prompt.
         head = self.expect(b"~$ ")
         return re.findall(rb"^\d+ *\| (.*)$", head, re.M)
 
     def wait(self, timeout=30):
-        """The exit status, or minus the signal that ended it; everything it wrote is read."""
+        # The exit status, or minus the signal that ended it; everything it wrote is read.
         status = self.proc.wait(timeout)
         self.drain()
         return status
 
     def idle(self, seconds):
-        """Reads what the player writes for that long: a moment of the input's schedule."""
+        # Reads what the player writes for that long: a moment of the input's schedule.
         self.term.expect(pexpect.TIMEOUT, timeout=seconds)
         self.seen += self.term.before
 
@@ -120,7 +119,7 @@ class Player:
 
 @pytest.fixture
 def folder(tmp_path):
-    """A folder with the given tracks: names and their lengths in seconds."""
+    # A folder with the given tracks: names and their lengths in seconds.
 
     def make(tracks=(), seconds=60):
         for name in tracks:
@@ -132,7 +131,7 @@ def folder(tmp_path):
 
 @pytest.fixture
 def player():
-    """Starts players; each is ended after the test, and none may have met a sanitizer."""
+    # Starts players; each is ended after the test, and none may have met a sanitizer.
     started = []
 
     def start(folder, *args, **options):
@@ -142,5 +141,5 @@ def player():
     yield start
     for p in started:
         p.close()
-        if SANITIZER_STATUS == 0 or not getattr(p, "crash_expected", False):
+        if not (SANITIZER_STATUS and p.crash_expected):
             assert b"Sanitizer" not in p.seen, p.seen.decode(errors="replace")

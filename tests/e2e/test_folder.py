@@ -31,16 +31,16 @@ def test_tracks_are_listed_in_name_order(tmp_path, player, created, listed):
 
 
 def peak_kib(p):
-    """The player's peak resident memory, read at its first prompt."""
+    # The player's peak resident memory, read at its first prompt.
     p.expect(b"~$ ")
     status = open(f"/proc/{p.proc.pid}/status").read()
     return int(status.split("VmHWM:")[1].split()[0])
 
 
 def test_a_folder_of_10000_entries_costs_no_memory_for_the_names_left_out(tmp_path, player):
-    """Long names, 7,500 of them wave files in assorted letter cases among near misses: the
-    first 50 by name are listed, and the 1.8 MiB of names left out take no memory beyond what a
-    folder of those 50 alone takes."""
+    # Long names, 7,500 of them wave files in assorted letter cases among near misses: the
+    # first 50 by name are listed, and the 1.8 MiB of names left out take no memory beyond what a
+    # folder of those 50 alone takes.
     big, small = tmp_path / "big", tmp_path / "small"
     big.mkdir()
     small.mkdir()

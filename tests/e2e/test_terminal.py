@@ -41,7 +41,7 @@ def test_editing_and_stray_keys_leave_the_next_word_intact(folder, player, keys,
 
 
 def test_stop_waits_for_one_key_that_is_neither_echoed_nor_kept(folder, player):
-    """A key that sends a sequence of bytes is still one key, and the word after it is whole."""
+    # A key that sends a sequence of bytes is still one key, and the word after it is whole.
     p = player(folder(["a.wav", "b.wav", "c.wav"]))
     p.expect(b"~$ ")
     p.send(b"stop\n")
@@ -51,7 +51,7 @@ def test_stop_waits_for_one_key_that_is_neither_echoed_nor_kept(folder, player):
 
 
 def test_from_a_pipe_stop_waits_for_the_byte_after_its_line(folder, player):
-    """From a pipe a word waits for its line, and the line end after "stop" belongs to it."""
+    # From a pipe a word waits for its line, and the line end after "stop" belongs to it.
     read_end, write_end = os.pipe()
     p = player(folder(["a.wav", "b.wav", "c.wav"]), stdin=read_end)
     os.close(read_end)
@@ -62,7 +62,7 @@ def test_from_a_pipe_stop_waits_for_the_byte_after_its_line(folder, player):
 
 
 def test_a_pipe_that_closes_leaves_the_player_playing(folder, player):
-    """"ls" lands inside the first track, which is held between one and two seconds."""
+    # "ls" lands inside the first track, which is held between one and two seconds.
     read_end, write_end = os.pipe()
     p = player(folder(["a.wav"], seconds=1), stdin=read_end)
     os.close(read_end)

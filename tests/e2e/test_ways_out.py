@@ -47,8 +47,8 @@ def test_every_way_out_gives_the_terminal_back(folder, player, tracks, keys, sen
 
 @pytest.mark.parametrize("ignored,status", [(False, -signal.SIGPIPE), (True, 1)])
 def test_a_closed_output_pipe(folder, player, ignored, status):
-    """The next write brings SIGPIPE; unless it is ignored, and then the player plays on unheard
-    until "exit"."""
+    # The next write brings SIGPIPE; unless it is ignored, and then the player plays on unheard
+    # until "exit".
     read_end, write_end = os.pipe()
     p = player(folder(["a.wav", "b.wav"]), stdout=write_end, ignore_sigpipe=ignored)
     os.close(write_end)
@@ -62,9 +62,9 @@ def test_a_closed_output_pipe(folder, player, ignored, status):
 
 
 def test_ctrl_z_gives_the_terminal_back_and_fg_draws_the_line_again(folder, player):
-    """Under a shell with job control (dash leaves the terminal as the player left it). While the
-    player is stopped the shell has its terminal back; after fg the prompt and the half-typed word
-    come again on a fresh line, the word goes on where it was, and "stop" takes one key again."""
+    # Under a shell with job control (dash leaves the terminal as the player left it). While the
+    # player is stopped the shell has its terminal back; after fg the prompt and the half-typed word
+    # come again on a fresh line, the word goes on where it was, and "stop" takes one key again.
     shell = ('set -m; before=$(stty -g); "$KESTROVA"; '
              '[ "$(stty -g)" = "$before" ] && echo given back; fg; echo ended:$?')
     p = player(folder(["one.wav", "two.wav", "three.wav"]), command=["/bin/dash", "-c", shell])
@@ -88,8 +88,8 @@ def test_ctrl_z_gives_the_terminal_back_and_fg_draws_the_line_again(folder, play
 
 @pytest.mark.parametrize("to_pipe", [False, True], ids=["output on the terminal", "output piped"])
 def test_a_continue_takes_the_terminal_again_whoever_changed_it(folder, player, to_pipe):
-    """Stopped where no handler sees it, with the terminal set back meanwhile: the continue alone
-    puts the player's mode back and draws the line again, byte for byte."""
+    # Stopped where no handler sees it, with the terminal set back meanwhile: the continue alone
+    # puts the player's mode back and draws the line again, byte for byte.
     read_end, write_end = os.pipe() if to_pipe else (None, None)
     p = player(folder(["one.wav", "two.wav", "three.wav"]), stdout=write_end)
     piped = b""
@@ -114,8 +114,8 @@ def test_a_continue_takes_the_terminal_again_whoever_changed_it(folder, player, 
 
 
 def test_the_time_stopped_by_ctrl_z_does_not_count(folder, player):
-    """Stopped for five seconds just after it started, a track has played a second or two of its
-    length after fg, not six or seven."""
+    # Stopped for five seconds just after it started, a track has played a second or two of its
+    # length after fg, not six or seven.
     shell = 'set -m; "$KESTROVA"; echo stopped; read x; fg'
     p = player(folder(["a.wav"]), command=["/bin/dash", "-c", shell])
     p.expect(prompt(b"a"))
