@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "mci_calls.h"
+#include "platform/posix/hooks.h"
 #include "support.h"
 
 namespace {
@@ -212,30 +213,60 @@ INSTANTIATE_TEST_SUITE_P(
                       fault_case{"lost_waiting_for_room", 0, 0, 0, 0, 0, -ENODEV, -1}),
     [](const auto &info) { return std::string(info.param.name); });
 
-class EnginePause : public EngineFaults, public ::testing::WithParamInterface<bool> {};
+class EnginePause : public EngineFaults,
+                    public ::testing::WithParamInterface<std::tuple<bool, bool>> {};
 
 // Paused once the full device has refused a write, so that the request meets the thread in its
 // wait for room, and where the frames it had not played wrap around the end of the engine's ring;
 // then resumed on a device with room. Whether the device pauses itself or is dropped, the whole
 // track is heard once: a drop loses the frames it had queued, and they must be written again.
+// Ctrl-Z's hold does the same for every device, and returns only once the device is silent.
 TEST_P(EnginePause, ResumeGoesOnWithoutLossOrRepeat) {
+    const auto [can_pause, ctrl_z] = GetParam();
     // Half a second past the end of the engine's two-second ring: the unplayed frames straddle it.
-    set([](fake_device &d) { d.credit = 16500, d.unplayed_cap = 1000, d.can_pause = GetParam(); });
+    set([&](fake_device &d) { d.credit = 16500, d.unplayed_cap = 1000, d.can_pause = can_pause; });
     ASSERT_EQ(play(id), 0u);
     ASSERT_TRUE(fake.await([this] { return fake.refused > 0; }));
-    ASSERT_EQ(plat::mci_send(id, mci::pause, 0, 0), 0u);
-    ASSERT_TRUE(fake.await([this] { return fake.pauses + fake.drops > 0; }));
+    if (ctrl_z)
+        posix::hold_sound(true);
+    else
+        ASSERT_EQ(plat::mci_send(id, mci::pause, 0, 0), 0u);
+    EXPECT_TRUE(ctrl_z ? fake.pauses + fake.drops > 0
+                       : fake.await([this] { return fake.pauses + fake.drops > 0; }));
     set([](fake_device &d) { d.credit = -1, d.unplayed_cap = 0; });
-    ASSERT_EQ(plat::mci_send(id, mci::resume, 0, 0), 0u);
+    if (ctrl_z)
+        posix::hold_sound(false);
+    else
+        ASSERT_EQ(plat::mci_send(id, mci::resume, 0, 0), 0u);
     ASSERT_TRUE(fake.await([this] { return fake.heard.size() >= track.size(); }));
     std::lock_guard<std::mutex> lock(fake.mutex);
-    EXPECT_EQ(fake.pauses, GetParam() ? 1 : 0);
+    EXPECT_EQ(fake.pauses, can_pause ? 1 : 0);
     EXPECT_FALSE(fake.wrote_while_paused);
     EXPECT_TRUE(fake.heard == track);
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, EnginePause, ::testing::Values(true, false),
-                         [](const auto &info) { return info.param ? "pausing" : "dropping"; });
+INSTANTIATE_TEST_SUITE_P(Devices, EnginePause,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param) ? "pausing" : "dropping") +
+                                    (std::get<1>(info.param) ? "_by_ctrl_z" : "");
+                         });
+
+void lose_the_device_while_playing(fake_device &fake, mci::device_id id) {
+    {
+        std::lock_guard<std::mutex> lock(fake.mutex);
+        fake.fail_at = 3, fake.fault = -ENODEV;
+    }
+    play(id, mci::wait);
+    std::exit(0);
+}
+
+// A device unplugged while it plays is named on standard error, as a fresh run's first notice.
+TEST_F(EngineFaults, ALostDeviceIsNamed) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(lose_the_device_while_playing(fake, id), ::testing::ExitedWithCode(0),
+                "kestrova: no sound: lost ALSA PCM \"null\" \\(No such device\\); set AUDIODEV");
+}
 
 // A close drops the device at once, whatever the thread is waiting for.
 TEST_F(EngineFaults, CloseInterruptsEveryWait) {
