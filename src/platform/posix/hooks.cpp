@@ -86,7 +86,7 @@ void hold_sound(bool hold) {
     for (std::uint64_t answered = 0; answered < static_cast<std::uint64_t>(playing.load());) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long left_ms =
-            500 - ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000);
+            1000 - ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000);
         pollfd answer{paused_fd, POLLIN, 0};
         if (left_ms <= 0 || poll(&answer, 1, static_cast<int>(left_ms)) <= 0)
             return;
