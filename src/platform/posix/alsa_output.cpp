@@ -190,13 +190,15 @@ int alsa_output::wait_for_room(play_control &control, std::size_t wanted) {
     // A wake-up without room. PipeWire's plugin keeps its descriptor readable until the room
     // reaches a period, most of every period, so polling again would spin: sleep instead for as
     // long as the missing frames take to play, on the control alone, which a pause or a close
-    // still wakes at once.
+    // still wakes at once. The device's pointer moves in steps (a sound server's cycle, a card's
+    // period), so a sixteenth of a period more finds the room there rather than a step short.
     const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
     if (room < 0)
         return static_cast<int>(room);
     if (static_cast<std::size_t>(room) >= wanted)
         return 1;
-    const auto missing = static_cast<std::uint64_t>(wanted - static_cast<std::size_t>(room));
+    const auto missing =
+        static_cast<std::uint64_t>(wanted - static_cast<std::size_t>(room) + period_frames_ / 16);
     nap(control, static_cast<int>(missing * 1000 / rate_ + 1));
     return 0;
 }
