@@ -20,11 +20,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -246,16 +248,44 @@ double cpu_seconds(pid_t pid) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// The CPU time of the process's main thread alone, from its schedstat; -1 when it cannot be read.
-double main_thread_cpu_seconds(pid_t pid) {
-    const std::string path =
-        "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/schedstat";
+// The CPU time of one of the process's threads, from its schedstat; -1 when it cannot be read.
+double thread_cpu_seconds(pid_t pid, const std::string &tid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/task/" + tid + "/schedstat";
     FILE *f = std::fopen(path.c_str(), "r");
     unsigned long long ns = 0;
     const bool read = f && std::fscanf(f, "%llu", &ns) == 1;
     if (f)
         std::fclose(f);
     return read ? static_cast<double>(ns) * 1e-9 : -1;
+}
+
+double main_thread_cpu_seconds(pid_t pid) {
+    return thread_cpu_seconds(pid, std::to_string(pid));
+}
+
+// Each thread's CPU time so far, by thread id.
+std::map<std::string, double> threads_cpu_seconds(pid_t pid) {
+    std::map<std::string, double> cpu;
+    DIR *d = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+    while (const dirent *e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.')
+            cpu[e->d_name] = thread_cpu_seconds(pid, e->d_name);
+    if (d)
+        closedir(d);
+    return cpu;
+}
+
+// The most CPU any one thread took between two readings: on a sound server, the client thread
+// that its library runs in the player's process.
+double busiest_thread_seconds(const std::map<std::string, double> &a,
+                              const std::map<std::string, double> &b) {
+    double most = 0;
+    for (const auto &[tid, cpu] : b) {
+        const auto before = a.find(tid);
+        if (before != a.end() && before->second >= 0 && cpu >= 0)
+            most = std::max(most, cpu - before->second);
+    }
+    return most;
 }
 
 // The process's peak resident set so far (VmHWM), in KiB; 0 when it cannot be read.
@@ -294,11 +324,13 @@ int cmd_paced(const options &o) {
     const switches a = read_switches(c.pid);
     const double cpu_a = cpu_seconds(c.pid);
     const double main_a = main_thread_cpu_seconds(c.pid);
+    const auto threads_a = threads_cpu_seconds(c.pid);
     const double t_a = now_s();
     sleep_s(o.window);
     const switches b = read_switches(c.pid);
     const double cpu_b = cpu_seconds(c.pid);
     const double main_b = main_thread_cpu_seconds(c.pid);
+    const auto threads_b = threads_cpu_seconds(c.pid);
     const double t_b = now_s();
     const long rss_kb = peak_rss_kb(c.pid);
     const bool lived = alive(c.pid);
@@ -311,10 +343,11 @@ int cmd_paced(const options &o) {
     }
     const double span = t_b - t_a;
     std::printf("vcsw_per_s=%.2f nivcsw_per_s=%.2f cpu_ms_per_s=%.3f main_cpu_ms_per_s=%.3f "
-                "threads=%d maxrss_kb=%ld\n",
+                "busiest_cpu_ms_per_s=%.3f threads=%d maxrss_kb=%ld\n",
                 static_cast<double>(b.voluntary - a.voluntary) / span,
                 static_cast<double>(b.involuntary - a.involuntary) / span,
-                (cpu_b - cpu_a) * 1000 / span, (main_b - main_a) * 1000 / span, b.threads, rss_kb);
+                (cpu_b - cpu_a) * 1000 / span, (main_b - main_a) * 1000 / span,
+                busiest_thread_seconds(threads_a, threads_b) * 1000 / span, b.threads, rss_kb);
     return 0;
 }
 

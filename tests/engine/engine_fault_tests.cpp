@@ -1,11 +1,13 @@
 // Tests of the engine's playback thread against a device that fills up, takes writes in pieces,
-// underruns, suspends, disappears, pauses or cannot pause. The ALSA calls the engine makes are
-// wrapped at link time in front of the null PCM; the frames the device has played are kept here.
+// underruns, suspends, disappears, pauses, cannot pause or wakes its poller without room. The ALSA
+// calls the engine makes are wrapped at link time in front of the null PCM; the frames the device
+// has played are kept here.
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/eventfd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -29,6 +31,10 @@ struct fake_device {
     long piece = 0;                    // when nonzero, a write takes 1 to piece frames
     int wait_fault = 0, resume_busy = 0, broken = 0;
     bool can_pause = true, hw_paused = false, wrote_while_paused = false, takes_nothing = false;
+    // Plays at the track's 8 kHz from its first write, with its descriptor readable throughout,
+    // and reports room only once a period of it is there.
+    bool clocked = false;
+    std::chrono::steady_clock::time_point started;
     long unplayed_cap = 0, unplayed = 0; // frames written that a drop or prepare loses
     int writes = 0, refused = 0, resumes = 0, pauses = 0, drops = 0, delays = 0;
     bytes heard;
@@ -37,6 +43,13 @@ struct fake_device {
     void lose_unplayed() {
         heard.resize(heard.size() - static_cast<std::size_t>(unplayed) * 2);
         unplayed = 0;
+    }
+    long room(snd_pcm_t *pcm, snd_pcm_uframes_t &period) {
+        snd_pcm_uframes_t buffer = 0;
+        snd_pcm_get_params(pcm, &buffer, &period);
+        const std::chrono::duration<double> played = std::chrono::steady_clock::now() - started;
+        const auto queued = static_cast<long>(heard.size() / 2) - long(played.count() * 8000);
+        return static_cast<long>(buffer) - std::max(queued, 0L);
     }
     void ready(bool room) {
         std::uint64_t n = 1;
@@ -50,6 +63,7 @@ struct fake_device {
 };
 
 fake_device *device;
+std::atomic<int> polls{0};
 
 } // namespace
 
@@ -57,6 +71,19 @@ extern "C" {
 snd_pcm_sframes_t __real_snd_pcm_writei(snd_pcm_t *, const void *, snd_pcm_uframes_t);
 int __real_snd_pcm_drop(snd_pcm_t *);
 int __real_snd_pcm_prepare(snd_pcm_t *);
+snd_pcm_sframes_t __real_snd_pcm_avail_update(snd_pcm_t *);
+int __real_poll(pollfd *, nfds_t, int);
+
+int __wrap_poll(pollfd *fds, nfds_t count, int ms) {
+    ++polls;
+    return __real_poll(fds, count, ms);
+}
+
+snd_pcm_sframes_t __wrap_snd_pcm_avail_update(snd_pcm_t *pcm) {
+    std::lock_guard<std::mutex> lock(device->mutex);
+    snd_pcm_uframes_t period;
+    return device->clocked ? device->room(pcm, period) : __real_snd_pcm_avail_update(pcm);
+}
 
 snd_pcm_sframes_t __wrap_snd_pcm_writei(snd_pcm_t *pcm, const void *data, snd_pcm_uframes_t n) {
     fake_device &d = *device;
@@ -79,6 +106,8 @@ snd_pcm_sframes_t __wrap_snd_pcm_writei(snd_pcm_t *pcm, const void *data, snd_pc
     const snd_pcm_sframes_t done = __real_snd_pcm_writei(pcm, data, n);
     if (done > 0) {
         const auto *b = static_cast<const unsigned char *>(data);
+        if (d.heard.empty())
+            d.started = std::chrono::steady_clock::now();
         d.heard.insert(d.heard.end(), b, b + snd_pcm_frames_to_bytes(pcm, done));
         d.unplayed = std::min(d.unplayed + done, d.unplayed_cap);
         if (d.credit > 0 && (d.credit -= done) == 0 && !d.wait_fault)
@@ -96,10 +125,12 @@ int __wrap_snd_pcm_poll_descriptors(snd_pcm_t *, struct pollfd *fds, unsigned) {
     return 1;
 }
 
-int __wrap_snd_pcm_poll_descriptors_revents(snd_pcm_t *, struct pollfd *fds, unsigned count,
+int __wrap_snd_pcm_poll_descriptors_revents(snd_pcm_t *pcm, struct pollfd *fds, unsigned count,
                                             unsigned short *revents) {
     std::lock_guard<std::mutex> lock(device->mutex);
-    *revents = (count == 1 && (fds[0].revents & POLLIN)) ? POLLOUT : 0;
+    snd_pcm_uframes_t period = 0;
+    const bool room = !device->clocked || device->room(pcm, period) >= long(period);
+    *revents = (count == 1 && (fds[0].revents & POLLIN) && room) ? POLLOUT : 0;
     return device->wait_fault;
 }
 
@@ -156,8 +187,9 @@ class EngineFaults : public ::testing::Test {
   protected:
     void SetUp() override {
         device = &fake;
-        // Ten seconds of 16-bit mono at 8 kHz: more than any test lets through before it acts.
-        track = write_sound(dir / "t.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 80000);
+        // Three seconds of 16-bit mono at 8 kHz, three periods: more than any test lets through
+        // before it acts, and the last waits a second for a clocked device's room.
+        track = write_sound(dir / "t.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000, 24000);
         setenv("AUDIODEV", "null", 1);
         ASSERT_EQ(open_file("waveaudio", dir / "t.wav", id), 0u);
     }
@@ -178,6 +210,7 @@ class EngineFaults : public ::testing::Test {
 struct fault_case {
     const char *name;
     int fail_at, fault, every, piece, resume_busy, wait_fault;
+    bool clocked;
     int resumes; // how many resumes it takes, or -1; and with none, the track is heard whole
 };
 
@@ -187,10 +220,13 @@ TEST_P(EngineDeviceFaults, LoseNoFrameOrGiveUpQuietly) {
     const fault_case c = GetParam();
     set([&c](fake_device &d) {
         d.fail_at = c.fail_at, d.fault = c.fault, d.every = c.every, d.piece = c.piece;
-        d.resume_busy = c.resume_busy, d.wait_fault = c.wait_fault;
+        d.resume_busy = c.resume_busy, d.wait_fault = c.wait_fault, d.clocked = c.clocked;
         d.credit = c.wait_fault ? 3000 : -1;
     });
+    polls = 0;
     ASSERT_EQ(play(id, mci::wait), 0u);
+    // A wait a period at most, and a few for recoveries: a thread that spins polls thousands.
+    EXPECT_LT(polls, 10);
     std::lock_guard<std::mutex> lock(fake.mutex);
     if (c.every == 1 || c.wait_fault) {
         EXPECT_LT(fake.heard.size(), track.size());
@@ -204,13 +240,15 @@ TEST_P(EngineDeviceFaults, LoseNoFrameOrGiveUpQuietly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, EngineDeviceFaults,
-    ::testing::Values(fault_case{"underrun", 3, -EPIPE, 0, 0, 0, 0, -1},
-                      fault_case{"suspend_resume_retried", 3, -ESTRPIPE, 0, 0, 3, 0, 4},
-                      fault_case{"short_writes", 0, 0, 0, 97, 0, 0, -1},
-                      fault_case{"underruns_after_short_writes", 2, -EPIPE, 7, 333, 0, 0, -1},
-                      fault_case{"lost", 3, -ENODEV, 1, 0, 0, 0, -1},
-                      fault_case{"underruns_for_good", 3, -EPIPE, 1, 0, 0, 0, -1},
-                      fault_case{"lost_waiting_for_room", 0, 0, 0, 0, 0, -ENODEV, -1}),
+    ::testing::Values(fault_case{"underrun", 3, -EPIPE, 0, 0, 0, 0, false, -1},
+                      fault_case{"suspend_resume_retried", 3, -ESTRPIPE, 0, 0, 3, 0, false, 4},
+                      fault_case{"short_writes", 0, 0, 0, 97, 0, 0, false, -1},
+                      fault_case{"underruns_after_short_writes", 2, -EPIPE, 7, 333, 0, 0, false,
+                                 -1},
+                      fault_case{"lost", 3, -ENODEV, 1, 0, 0, 0, false, -1},
+                      fault_case{"underruns_for_good", 3, -EPIPE, 1, 0, 0, 0, false, -1},
+                      fault_case{"lost_waiting_for_room", 0, 0, 0, 0, 0, -ENODEV, false, -1},
+                      fault_case{"readable_without_room", 0, 0, 0, 0, 0, 0, true, -1}),
     [](const auto &info) { return std::string(info.param.name); });
 
 class EnginePause : public EngineFaults,

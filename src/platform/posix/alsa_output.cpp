@@ -166,7 +166,7 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
             continue;
         }
         if (done == 0 || done == -EAGAIN) {
-            const int ready = wait_for_room(control);
+            const int ready = wait_for_room(control, std::min(count, period_frames_));
             if (ready < 0) {
                 if (++fruitless > fruitless_limit || !recover(ready, control))
                     return false;
@@ -182,9 +182,9 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
     return !control.stop_requested();
 }
 
-// 1 when the device has room, 0 when a request came first (or a long wait ran out), or the
-// device's error.
-int alsa_output::wait_for_room(play_control &control) {
+// 1 when the device has room for wanted frames, 0 when a request came first (or a long wait ran
+// out), or the device's error.
+int alsa_output::wait_for_room(play_control &control, std::size_t wanted) {
     fds_[0] = pollfd{control.fd(), POLLIN, 0};
     for (std::size_t i = 1; i < fds_.size(); ++i)
         fds_[i].revents = 0;
@@ -192,14 +192,31 @@ int alsa_output::wait_for_room(play_control &control) {
     const int got = ::poll(fds_.data(), fds_.size(), static_cast<int>(4 * latency_us / 1000));
     if (got <= 0)
         return 0;
-    if (fds_[0].revents)
+    if (fds_[0].revents) {
         control.clear();
+        return 0;
+    }
     unsigned short revents = 0;
     const int error = snd_pcm_poll_descriptors_revents(
         pcm_, &fds_[1], static_cast<unsigned>(fds_.size() - 1), &revents);
     if (error < 0)
         return error;
-    return (revents & (POLLOUT | POLLERR)) ? 1 : 0;
+    if (revents & (POLLOUT | POLLERR))
+        return 1;
+    // A wake-up without room. PipeWire's plugin keeps its descriptor readable until the room
+    // reaches a period, most of every period, so polling again would spin: sleep instead for as
+    // long as the missing frames take to play, on the control alone, which a pause or a close
+    // still wakes at once. The device's pointer moves in steps (a sound server's cycle, a card's
+    // period), so a sixteenth of a period more finds the room there rather than a step short.
+    const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
+    if (room < 0)
+        return static_cast<int>(room);
+    if (static_cast<std::size_t>(room) >= wanted)
+        return 1;
+    const auto missing =
+        static_cast<std::uint64_t>(wanted - static_cast<std::size_t>(room) + period_frames_ / 16);
+    nap(control, static_cast<int>(missing * 1000 / rate_ + 1));
+    return 0;
 }
 
 // Returns at once unless paused, else when resumed; false when a stop is requested. The device

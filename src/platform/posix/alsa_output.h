@@ -44,7 +44,7 @@ class alsa_output {
     void finish(play_control &control);
 
   private:
-    int wait_for_room(play_control &control);
+    int wait_for_room(play_control &control, std::size_t wanted);
     bool hold(play_control &control);
     bool recover(int error, play_control &control);
     void keep(const unsigned char *frames, std::size_t count);
