@@ -17,6 +17,7 @@ HELP = object()  # the usage on standard output
 # status, standard output and standard error. A run that plays types "alloop" at once: its one
 # short track ends it.
 RUNS = {
+    "no argument, in a folder without tracks": ([], "null", 1, b"There are no mp3s.\n", b""),
     "help": (["--help"], "null", 0, HELP, b""),
     "-h": (["-h"], "null", 0, HELP, b""),
     "help before anything else": (["--help", "--bogus"], "null", 0, HELP, b""),
@@ -55,15 +56,6 @@ def test_the_command_line(tmp_path, player, args, audiodev, status, out, err):
     else:
         assert got_out == out
     assert p.restored()
-
-
-def test_with_no_argument_the_run_is_the_same_as_with_its_folder(folder, player):
-    runs = []
-    for args in ([], [str(folder(["a.wav"], seconds=0))]):
-        p = player(folder(), args, stdout=subprocess.PIPE)
-        p.send(b"alloop\n")
-        runs.append(p.proc.communicate(timeout=30)[0])
-    assert runs == [PLAYED, PLAYED]
 
 
 def test_the_notice_gets_a_line_of_its_own_and_the_prompt_comes_again(folder, player):

@@ -290,19 +290,11 @@ INSTANTIATE_TEST_SUITE_P(Devices, EnginePause,
                                     (std::get<1>(info.param) ? "_by_ctrl_z" : "");
                          });
 
-void lose_the_device_while_playing(fake_device &fake, mci::device_id id) {
-    {
-        std::lock_guard<std::mutex> lock(fake.mutex);
-        fake.fail_at = 3, fake.fault = -ENODEV;
-    }
-    play(id, mci::wait);
-    std::exit(0);
-}
-
 // A device unplugged while it plays is named on standard error, as a fresh run's first notice.
 TEST_F(EngineFaults, ALostDeviceIsNamed) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(lose_the_device_while_playing(fake, id), ::testing::ExitedWithCode(0),
+    set([](fake_device &d) { d.fail_at = 3, d.fault = -ENODEV; });
+    EXPECT_EXIT((play(id, mci::wait), std::exit(0)), ::testing::ExitedWithCode(0),
                 "kestrova: no sound: lost ALSA PCM \"null\" \\(No such device\\); set AUDIODEV");
 }
 

@@ -1,11 +1,9 @@
 // Tests of the Linux MCI engine through plat::mci_send, with ALSA's file PCM as the sound card.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 
 #include "mci_calls.h"
 #include "support.h"
@@ -29,23 +27,16 @@ bytes decoded(const std::string &path, sf_count_t (*read)(SNDFILE *, T *, sf_cou
 }
 
 // Runs f and returns what reached standard output and standard error meanwhile, from any library.
-template <typename F> std::string said_while(const std::string &file, F f) {
-    std::fflush(nullptr);
-    const int out = dup(1), err = dup(2), sink = open(file.c_str(), O_WRONLY | O_CREAT, 0600);
-    dup2(sink, 1);
-    dup2(sink, 2);
+template <typename F> std::string said_while(F f) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     f();
-    std::fflush(nullptr);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (const int fd : {sink, out, err})
-        close(fd);
-    const bytes said = read_bytes(file);
-    return std::string(said.begin(), said.end());
+    return testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
 }
 
 using S = const std::string &;
 constexpr mci::error bad = mci::err_invalid_file;
+constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
 struct playable {
     const char *name, *type;
@@ -119,11 +110,9 @@ TEST_P(EngineRefuses, WithoutAWord) {
     temp_folder dir;
     GetParam().make(dir / "t.wav");
     mci::device_id id = 77;
-    EXPECT_EQ(said_while(dir / "said",
-                         [&] {
-                             EXPECT_EQ(open_file(GetParam().type, dir / "t.wav", id),
-                                       GetParam().error);
-                         }),
+    EXPECT_EQ(said_while([&] {
+                  EXPECT_EQ(open_file(GetParam().type, dir / "t.wav", id), GetParam().error);
+              }),
               "");
     EXPECT_EQ(id, 0u);
 }
@@ -152,22 +141,22 @@ INSTANTIATE_TEST_SUITE_P(
         refused{"device_node", "MPEGVideo",
                 [](S p) { EXPECT_EQ(symlink("/dev/null", p.c_str()), 0); }, bad},
         refused{"missing", "waveaudio", [](S) {}, mci::err_file_not_found},
-        refused{"cdaudio", "cdaudio", [](S p) { write_wav(p, 1); }, mci::err_invalid_device_name}),
+        refused{"cdaudio", "cdaudio", [](S p) { write_sound(p, wav16, 1, 8000, 80); },
+                mci::err_invalid_device_name}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A sound card that cannot be had leaves the track silent but still timed, and is named once.
 TEST(EngineCommands, WithoutASoundCard) {
     temp_folder dir;
-    write_wav(dir / "t.wav", 1.5);
+    write_sound(dir / "t.wav", wav16, 1, 8000, 12000);
     setenv("AUDIODEV", "kestrova_no_such_pcm", 1);
     mci::device_id id = 0;
     ASSERT_EQ(open_file("waveaudio", dir / "t.wav", id), 0u);
     EXPECT_EQ(plat::mci_send(id, mci::play, mci::notify, 0), mci::err_missing_parameter);
-    EXPECT_EQ(said_while(dir / "said",
-                         [id] {
-                             EXPECT_EQ(play(id, mci::wait), 0u);
-                             EXPECT_EQ(play(id, mci::wait), 0u);
-                         }),
+    EXPECT_EQ(said_while([id] {
+                  EXPECT_EQ(play(id, mci::wait), 0u);
+                  EXPECT_EQ(play(id, mci::wait), 0u);
+              }),
               "kestrova: no sound: cannot open ALSA PCM \"kestrova_no_such_pcm\" (No such file or "
               "directory); set AUDIODEV, see 'aplay -L'\n");
     EXPECT_EQ(length_ms(id), 1500u);

@@ -25,28 +25,6 @@ temp_folder::~temp_folder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-
-template <typename T> void append(bytes &out, const std::vector<T> &samples) {
-    const auto *raw = reinterpret_cast<const unsigned char *>(samples.data());
-    out.insert(out.end(), raw, raw + samples.size() * sizeof(T));
-}
-
-void write_frames(SNDFILE *f, const std::vector<short> &s, long n) {
-    sf_writef_short(f, s.data(), n);
-}
-void write_frames(SNDFILE *f, const std::vector<int> &s, long n) {
-    sf_writef_int(f, s.data(), n);
-}
-void write_frames(SNDFILE *f, const std::vector<float> &s, long n) {
-    sf_writef_float(f, s.data(), n);
-}
-void write_frames(SNDFILE *f, const std::vector<double> &s, long n) {
-    sf_writef_double(f, s.data(), n);
-}
-
-} // namespace
-
 bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames) {
     SF_INFO info{};
     info.format = sf_format;
@@ -60,61 +38,30 @@ bytes write_sound(const std::string &path, int sf_format, int channels, int rate
     auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     const auto count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);
     bytes expected;
-    auto emit = [&](auto samples) {
-        write_frames(file, samples, frames);
-        append(expected, samples);
+    // count samples made by f, written with libsndfile's writer for their type, and kept as bytes.
+    auto emit = [&](auto f, auto writer) {
+        std::vector<decltype(f())> samples(count);
+        for (auto &v : samples)
+            v = f();
+        writer(file, samples.data(), frames);
+        const auto *raw = reinterpret_cast<const unsigned char *>(samples.data());
+        expected.insert(expected.end(), raw, raw + count * sizeof samples[0]);
     };
     // Each sample type keeps only the bits the file can hold, so what is read back is exact.
-    switch (sf_format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_16: {
-        const bool eight = (sf_format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16;
-        std::vector<short> s(count);
-        for (auto &v : s) {
-            v = static_cast<short>((next() >> 16) & (eight ? 0xFF00u : 0xFFFFu));
-        }
-        emit(s);
-        break;
-    }
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32: {
-        const bool wide = (sf_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_32;
-        std::vector<int> s(count);
-        for (auto &v : s) {
-            v = static_cast<int>(next() & (wide ? ~0u : 0xFFFFFF00u));
-        }
-        emit(s);
-        break;
-    }
-    case SF_FORMAT_DOUBLE: {
-        std::vector<double> s(count);
-        for (auto &v : s) {
-            v = (next() >> 8) / 8388608.0 - 1.0;
-        }
-        emit(s);
-        break;
-    }
-    default: {
-        std::vector<float> s(count);
-        for (auto &v : s) {
-            v = static_cast<float>((next() >> 8) / 8388608.0 - 1.0);
-        }
-        emit(s);
-        break;
-    }
+    const int type = sf_format & SF_FORMAT_SUBMASK;
+    if (type == SF_FORMAT_PCM_U8 || type == SF_FORMAT_PCM_S8 || type == SF_FORMAT_PCM_16) {
+        const unsigned mask = type == SF_FORMAT_PCM_16 ? 0xFFFFu : 0xFF00u;
+        emit([&] { return static_cast<short>((next() >> 16) & mask); }, sf_writef_short);
+    } else if (type == SF_FORMAT_PCM_24 || type == SF_FORMAT_PCM_32) {
+        const unsigned mask = type == SF_FORMAT_PCM_32 ? ~0u : 0xFFFFFF00u;
+        emit([&] { return static_cast<int>(next() & mask); }, sf_writef_int);
+    } else if (type == SF_FORMAT_DOUBLE) {
+        emit([&] { return (next() >> 8) / 8388608.0 - 1.0; }, sf_writef_double);
+    } else {
+        emit([&] { return static_cast<float>((next() >> 8) / 8388608.0 - 1.0); }, sf_writef_float);
     }
     sf_close(file);
     return expected;
-}
-
-void write_wav(const std::string &path, double seconds, int rate, int channels) {
-    if (write_sound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, rate,
-                    static_cast<long>(seconds * rate))
-            .empty() &&
-        seconds > 0) {
-        throw std::runtime_error("cannot write " + path);
-    }
 }
 
 void write_bytes(const std::string &path, const std::string &content) {

@@ -26,8 +26,6 @@ class temp_folder {
 // and returns the bytes that must reach ALSA for it: 8 and 16 bits as S16, 24 and 32 bits as S32,
 // floats and doubles as they are, native byte order. Empty when libsndfile refuses the format.
 bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames);
-// A 16-bit wave file; 0 seconds gives an empty data chunk.
-void write_wav(const std::string &path, double seconds, int rate = 8000, int channels = 1);
 void write_bytes(const std::string &path, const std::string &content);
 bytes read_bytes(const std::string &path);
 
