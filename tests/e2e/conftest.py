@@ -2,6 +2,7 @@
 import fcntl
 import os
 import re
+import select
 import signal
 import subprocess
 import termios
@@ -22,9 +23,10 @@ def write_wav(path, seconds):
 
 
 def read_until(fd, text):
-    # What a pipe brings until text ends it; the test's limit catches a hang.
+    # What a pipe brings until text ends it; the limit only catches a hang.
     seen = b""
     while not seen.endswith(text):
+        assert select.select([fd], [], [], 30)[0], f"no {text!r} after {seen!r}"
         seen += os.read(fd, 1)
     return seen
 
