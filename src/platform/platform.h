@@ -72,7 +72,7 @@ void write_err(const char *bytes, std::size_t count);
 
 // ---- Time ------------------------------------------------------------------
 
-// Calendar time in whole seconds (time()).
+// Calendar time in whole seconds (time()); Linux leaves out the time spent stopped by Ctrl-Z.
 std::int64_t now_seconds();
 
 // Sleeps for the given milliseconds (Sleep).
