@@ -157,6 +157,16 @@ void write_out(const char *bytes, std::size_t count) {
     fake::seen.output.append(bytes, count);
 }
 
+void write_err(const char *bytes, std::size_t count) {
+    fake::seen.errors.append(bytes, count);
+}
+
+bool enter_folder(const char *path, char *reason, std::size_t size) {
+    fake::seen.entered = path;
+    std::snprintf(reason, size, "No such file or directory");
+    return fake::seen.entered.rfind("/no", 0) != 0;
+}
+
 void write_text(const char *utf8) {
     fake::seen.output.append(utf8);
 }

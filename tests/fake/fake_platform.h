@@ -24,6 +24,8 @@ struct record {
     std::string output; // everything written to standard output
     // Each MCI command as a line, e.g. "open 0 0x2200 waveaudio a.wav", "close 1 0".
     std::string mci;
+    std::string errors;  // everything written to standard error
+    std::string entered; // the folder made current; one whose name begins with "/no" is not there
 };
 extern record seen;
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "fake/fake_platform.h"
+#include "player/player.h"
 
 namespace {
 
@@ -160,5 +161,44 @@ TEST_P(Player, Runs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Player, testing::ValuesIn(rows));
+
+// The command line: the status, what goes to standard output (its start) and to standard error,
+// and the folder entered.
+TEST(Arguments, AsGetoptUsersReadThem) {
+    const std::string help = "Usage: kestrova [FOLDER]\n",
+                      version = "kestrova " KESTROVA_VERSION "\n";
+    const std::string usage = "Usage: kestrova [-h | --help] [-V | --version] [FOLDER]\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err, entered;
+    } rows[] = {
+        {{"--help", "--bogus"}, 0, help, "", ""},
+        {{"-h"}, 0, help, "", ""},
+        {{"-V", "x"}, 0, version, "", ""},
+        {{"--version"}, 0, version, "", ""},
+        {{"--bogus", "--help"}, 2, "", usage, ""},
+        {{"-q"}, 2, "", usage, ""},
+        {{"a", "b"}, 2, "", usage, ""},
+        {{"--", "-x"}, -1, "", "", "-x"},
+        {{"-"}, -1, "", "", "-"},
+        {{"--"}, -1, "", "", ""},
+        {{"/no/\x1b[2J"}, 2, "", "kestrova: /no/?[2J: No such file or directory\n", "/no/\x1b[2J"},
+    };
+    for (const auto &r : rows) {
+        fake::reset();
+        std::vector<char *> argv{const_cast<char *>("kestrova")};
+        for (const std::string &arg : r.args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        const std::string &first = r.args[0];
+        EXPECT_EQ(take_arguments(static_cast<int>(argv.size()) - 1, argv.data()), r.status)
+            << first;
+        const std::string &out = fake::seen.output;
+        EXPECT_EQ(r.out.empty() ? out : out.substr(0, r.out.size()), r.out) << first;
+        EXPECT_EQ(fake::seen.errors, r.err) << first;
+        EXPECT_EQ(fake::seen.entered, r.entered) << first;
+    }
+}
 
 } // namespace
