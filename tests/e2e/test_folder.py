@@ -17,8 +17,6 @@ ORDERS = {
                                      ["b.wav", "Z.wav", "_a.wav", "é.wav"]),
     "differing only in case": (["ab.wav", "Ab.wav", "aB.wav", "AB.wav"],
                                ["AB.wav", "Ab.wav", "aB.wav", "ab.wav"]),
-    "near misses passed over": (["a.wav.bak", "b.wavx", "c.mp3", "wav", "d.WaV", ".wav"],
-                                [".wav", "d.WaV"]),
 }
 
 
@@ -42,8 +40,7 @@ def test_a_folder_of_10000_entries_costs_no_memory_for_the_names_left_out(tmp_pa
     # first 50 by name are listed, and the 1.8 MiB of names left out take no memory beyond what a
     # folder of those 50 alone takes.
     big, small = tmp_path / "big", tmp_path / "small"
-    big.mkdir()
-    small.mkdir()
+    big.mkdir(), small.mkdir()
     pad = "x" * 240
     waves = [f"t{i:04}{pad}{('.wav', '.WAV', '.Wav')[i % 3]}" for i in range(7500)]
     for i, name in enumerate(random.Random(3).sample(waves, len(waves))):

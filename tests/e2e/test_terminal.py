@@ -22,9 +22,7 @@ BURSTS = [
     ("lone ESC", b"qq\x1b\nls\n", b"qq\nls\n"),
     ("CSI with parameters", b"\x1b[1;5D\x1b[200~pasted\x1b[201~\nls\n", b"pasted\nls\n"),
     ("NUL and C0 bytes", b"\0\x01\x02\x04\x05\x06\x07zz\nls\n", b"zz\nls\n"),
-    ("invalid UTF-8, rubbed out", b"\xff\xfe\xc3\x7f\x7f\x7fls\n", None),
     ("overlong word", b"w" * 5000 + b"\nls\n", None),
-    ("huge number", b"99999999999999999999999999\n-7\nls\n", None),
 ]
 
 
