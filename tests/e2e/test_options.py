@@ -48,8 +48,10 @@ def test_the_command_line(tmp_path, player, args, audiodev, status, out, err):
     assert p.restored()
 
 
-def test_the_notice_gets_a_line_of_its_own_and_the_prompt_comes_again(folder, player):
-    p = player(folder(["a.wav"]), env={"AUDIODEV": "nosuch"})
-    p.expect_next(listing([b"a"]) + b"\n" + prompt(b"a") + b"\n" + NO_SOUND + prompt(b"a"))
+@pytest.mark.parametrize("piped", [False, True], ids=["on the screen", "standard error piped"])
+def test_the_notice_gets_a_line_of_its_own_and_the_prompt_comes_again(folder, player, piped):
+    # On the screen only: a file or pipe gets the line alone.
+    p = player(folder(["a.wav"]), env={"AUDIODEV": "nosuch"}, stderr=piped and subprocess.PIPE)
+    p.expect_next(listing([b"a"]) + b"\n" + prompt(b"a") + (b"" if piped else b"\n" + NO_SOUND + prompt(b"a")))
     p.send(b"exit\n")
-    assert p.wait() == 1
+    assert (p.wait(), piped and p.proc.stderr.read()) == (1, piped and NO_SOUND)
