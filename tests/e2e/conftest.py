@@ -1,7 +1,6 @@
 # The real player in a pseudo-terminal of the test's own, in a folder of generated tracks.
 import fcntl
 import os
-import re
 import select
 import signal
 import subprocess
@@ -90,11 +89,6 @@ class Player:
         # As expect, and text must come right where the last match ended.
         skipped = self.expect(text)
         assert skipped == b"", f"before {text!r} came {skipped!r}"
-
-    def names(self):
-        # The listed names, read up to the first prompt.
-        head = self.expect(b"~$ ")
-        return re.findall(rb"^\d+ *\| (.*)$", head, re.M)
 
     def wait(self, timeout=30):
         # The exit status, or minus the signal that ended it; everything it wrote is read.

@@ -1,6 +1,7 @@
 # The folder search through the real player: the wave files in the volume's name order, letters
 # compared without case, the first 50 of them, in a folder of any size.
 import random
+import re
 
 import pytest
 
@@ -20,19 +21,23 @@ ORDERS = {
 }
 
 
+def names(p):
+    # The listed names, read up to the first prompt.
+    return re.findall(rb"^\d+ *\| (.*)$", p.expect(b"~$ "), re.M)
+
+
 @pytest.mark.parametrize("created,listed", ORDERS.values(), ids=ORDERS.keys())
 def test_tracks_are_listed_in_name_order(tmp_path, player, created, listed):
     for name in created:
         (tmp_path / name).touch()
     p = player(tmp_path)
-    assert p.names() == [n.rsplit(".", 1)[0].encode() for n in listed]
+    assert names(p) == [n.rsplit(".", 1)[0].encode() for n in listed]
 
 
 def peak_kib(p):
     # The player's peak resident memory, read at its first prompt.
     p.expect(b"~$ ")
-    status = open(f"/proc/{p.proc.pid}/status").read()
-    return int(status.split("VmHWM:")[1].split()[0])
+    return int(open(f"/proc/{p.proc.pid}/status").read().split("VmHWM:")[1].split()[0])
 
 
 def test_a_folder_of_10000_entries_costs_no_memory_for_the_names_left_out(tmp_path, player):
@@ -50,5 +55,5 @@ def test_a_folder_of_10000_entries_costs_no_memory_for_the_names_left_out(tmp_pa
     for name in waves[:50]:
         (small / name).touch()
     p = player(big)
-    assert p.names() == [n[:-4].encode() for n in waves[:50]]
+    assert names(p) == [n[:-4].encode() for n in waves[:50]]
     assert peak_kib(p) - peak_kib(player(small)) < 1024

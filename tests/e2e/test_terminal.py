@@ -63,9 +63,6 @@ def test_from_a_pipe_stop_waits_for_the_byte_after_its_line_and_the_end_changes_
     assert p.proc.poll() is None
 
 
-REFUSAL = "コマンドが無効です。"
-
-
 @pytest.mark.parametrize("locale,charset", [("C", "utf-8"), ("ja_JP.UTF-8", "utf-8"),
                                             ("ja_JP.SJIS", "shift_jis")])
 def test_an_unknown_help_word_is_refused_in_the_locales_charset(folder, player, locale, charset):
@@ -73,4 +70,5 @@ def test_an_unknown_help_word_is_refused_in_the_locales_charset(folder, player, 
     p.expect(prompt(b"song"))
     p.send(b"help zzz\n")
     # The refusal has no line end: the prompt follows on its line.
-    p.expect_next(b"help zzz\nplease type to cmd ~$" + REFUSAL.encode(charset) + prompt(b"song"))
+    refusal = "コマンドが無効です。".encode(charset)
+    p.expect_next(b"help zzz\nplease type to cmd ~$" + refusal + prompt(b"song"))

@@ -176,12 +176,10 @@ TEST(Arguments, AsGetoptUsersReadThem) {
         {{"--help", "--bogus"}, 0, help, "", ""},
         {{"-h"}, 0, help, "", ""},
         {{"-V", "x"}, 0, version, "", ""},
-        {{"--version"}, 0, version, "", ""},
         {{"--bogus", "--help"}, 2, "", usage, ""},
         {{"-q"}, 2, "", usage, ""},
         {{"a", "b"}, 2, "", usage, ""},
         {{"--", "-x"}, -1, "", "", "-x"},
-        {{"-"}, -1, "", "", "-"},
         {{"--"}, -1, "", "", ""},
         {{"/no/\x1b[2J"}, 2, "", "kestrova: /no/?[2J: No such file or directory\n", "/no/\x1b[2J"},
     };
