@@ -19,7 +19,7 @@ fi
 pids=""
 for dir in $builds; do
     cmake --build "$dir" -j "$(nproc)" --target kestrova >/dev/null
-    KESTROVA="$dir/kestrova" KESTROVA_SOAK_COMMANDS=$commands /usr/bin/python3 -m pytest -q \
+    KESTROVA="$PWD/$dir/kestrova" KESTROVA_SOAK_COMMANDS=$commands /usr/bin/python3 -m pytest -q \
         -p no:cacheprovider -rA tests/e2e/test_soak.py >"$dir/soak.log" 2>&1 &
     pids="$pids $!"
 done
