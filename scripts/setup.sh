@@ -11,6 +11,9 @@ pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasoun
 # needs a virtual X server and xdotool.
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
 
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+
 want_windows=1
 [ "${KESTROVA_NO_WINDOWS:-0}" = 1 ] && want_windows=0
 
@@ -25,8 +28,6 @@ if [ "$want_windows" = 1 ]; then
 fi
 
 if [ -n "$missing" ]; then
-    SUDO=""
-    [ "$(id -u)" = 0 ] || SUDO=sudo
     if [ "$want_windows" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $SUDO dpkg --add-architecture i386
     fi
@@ -36,12 +37,8 @@ fi
 
 # The text tests need a Shift-JIS locale next to the UTF-8 one.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.sjis$'; then
-    SUDO=""
-    [ "$(id -u)" = 0 ] || SUDO=sudo
     $SUDO localedef -f SHIFT_JIS -i ja_JP ja_JP.SJIS 2>/dev/null || true
 fi
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
-    SUDO=""
-    [ "$(id -u)" = 0 ] || SUDO=sudo
     $SUDO localedef -f UTF-8 -i ja_JP ja_JP.UTF-8 2>/dev/null || true
 fi
