@@ -4,7 +4,9 @@ set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
-      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist"
+      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist
+      pulseaudio pulseaudio-utils"
+# The sound-server tests start a private PulseAudio.
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
 # The Windows program runs under Wine; its console checks type at a real console window, which

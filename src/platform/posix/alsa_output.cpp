@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -24,6 +25,8 @@ constexpr unsigned latency_us = 2000000;
 constexpr int retry_ms = 20;
 // Recoveries in a row that bring no frame through before the device is given up.
 constexpr int fruitless_limit = 4;
+// How often a lost device is tried again: a sound server that restarts is back within a second.
+constexpr int reopen_ms = 500;
 
 // Sleeps until a request comes or ms milliseconds have passed (-1: no limit); false when a stop
 // is requested.
@@ -105,27 +108,40 @@ std::size_t sample_bytes(sample_format format) {
 }
 
 alsa_output::~alsa_output() {
+    close();
+}
+
+void alsa_output::close() {
     if (pcm_) {
         snd_pcm_drop(pcm_);
         snd_pcm_close(pcm_);
+        pcm_ = nullptr;
     }
 }
 
 bool alsa_output::open(const char *name, sample_format format, unsigned channels, unsigned rate) {
     static std::once_flag quieted;
     std::call_once(quieted, [] { snd_lib_error_set_handler(quiet); });
-
-    snd_pcm_t *pcm = nullptr;
     name_ = name;
-    const int error = snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    format_ = format;
+    channels_ = channels;
+    rate_ = rate;
+    return open_pcm();
+}
+
+bool alsa_output::open_pcm() {
+    snd_pcm_t *pcm = nullptr;
+    const int error = snd_pcm_open(&pcm, name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (error < 0) {
-        no_sound("cannot open", name_, error);
+        // Said for a track's first open; a device lost meanwhile has been named already.
+        if (failure_ == 0)
+            no_sound("cannot open", name_, error);
         return false;
     }
     pcm_ = pcm;
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
-    if (!configure(pcm, alsa_format(format), channels, rate, buffer, period, can_pause_))
+    if (!configure(pcm, alsa_format(format_), channels_, rate_, buffer, period, can_pause_))
         return false;
     const int count = snd_pcm_poll_descriptors_count(pcm);
     if (count < 1)
@@ -133,13 +149,43 @@ bool alsa_output::open(const char *name, sample_format format, unsigned channels
     fds_.resize(1 + static_cast<std::size_t>(count));
     if (snd_pcm_poll_descriptors(pcm, &fds_[1], static_cast<unsigned>(count)) != count)
         return false;
-    frame_bytes_ = sample_bytes(format) * channels;
+    frame_bytes_ = sample_bytes(format_) * channels_;
     buffer_frames_ = buffer;
     period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
-    rate_ = rate;
-    if (!can_pause_)
-        history_.resize(buffer_frames_ * frame_bytes_);
+    history_.assign(can_pause_ ? 0 : buffer_frames_ * frame_bytes_, 0);
+    history_next_ = history_frames_ = 0;
     return true;
+}
+
+bool alsa_output::reopen(play_control &control) {
+    if (control.stop_requested())
+        return false;
+    if (pcm_) {
+        no_sound("lost", name_, failure_ ? failure_ : -EIO);
+        failure_ = failure_ ? failure_ : -EIO;
+        close();
+    }
+    // Nothing plays meanwhile: a pause waits for its resume, and Ctrl-Z's hold is answered at once.
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(reopen_ms);
+    for (;;) {
+        if (control.stop_requested())
+            return false;
+        if (control.paused()) {
+            if (posix::sound_held())
+                posix::sound_paused();
+            nap(control, -1);
+            continue;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            due - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        nap(control, static_cast<int>(left.count()) + 1);
+    }
+    if (open_pcm())
+        return true;
+    close();
+    return false;
 }
 
 bool alsa_output::write(const void *frames, std::size_t count, play_control &control) {
@@ -168,7 +214,7 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
         if (done == 0 || done == -EAGAIN) {
             const int ready = wait_for_room(control, std::min(count, period_frames_));
             if (ready < 0) {
-                if (++fruitless > fruitless_limit || !recover(ready, control))
+                if (!mend(ready, fruitless, control))
                     return false;
             } else if (ready > 0 && ++idle > 1 && !nap(control, retry_ms)) {
                 // A device that reports room but takes nothing must not make us spin.
@@ -176,7 +222,7 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
             }
             continue;
         }
-        if (++fruitless > fruitless_limit || !recover(static_cast<int>(done), control))
+        if (!mend(static_cast<int>(done), fruitless, control))
             return false;
     }
     return !control.stop_requested();
@@ -279,6 +325,13 @@ void alsa_output::keep(const unsigned char *frames, std::size_t count) {
     history_frames_ = std::min(ring, history_frames_ + count);
 }
 
+bool alsa_output::mend(int error, int &fruitless, play_control &control) {
+    if (++fruitless <= fruitless_limit)
+        return recover(error, control);
+    failure_ = error;
+    return false;
+}
+
 bool alsa_output::recover(int error, play_control &control) {
     if (error == -EPIPE)
         return snd_pcm_prepare(pcm_) == 0;
@@ -290,9 +343,8 @@ bool alsa_output::recover(int error, play_control &control) {
         }
         return resumed == 0 || snd_pcm_prepare(pcm_) == 0;
     }
-    // Unplugged: nothing will be heard from it again in this run.
-    if (error == -ENODEV)
-        no_sound("lost", name_, error);
+    // Unplugged, or a sound server gone: only a fresh open can bring it back.
+    failure_ = error;
     return false;
 }
 

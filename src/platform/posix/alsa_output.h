@@ -31,6 +31,11 @@ class alsa_output {
     // device cannot be had, which leaves the track silent.
     bool open(const char *name, sample_format format, unsigned channels, unsigned rate);
 
+    // After write or finish has given up on a device that failed: the first call closes it,
+    // which is said once as lost; each call then waits half a second, longer while paused, and
+    // opens the device again for the same stream. False while it cannot be had, and on a stop.
+    bool reopen(play_control &control);
+
     // The frames the device takes at each wake-up: writes of this many cost least.
     std::size_t period_frames() const { return period_frames_; }
 
@@ -44,13 +49,20 @@ class alsa_output {
     void finish(play_control &control);
 
   private:
+    bool open_pcm();
+    void close();
     int wait_for_room(play_control &control, std::size_t wanted);
     bool hold(play_control &control);
+    bool mend(int error, int &fruitless, play_control &control);
     bool recover(int error, play_control &control);
     void keep(const unsigned char *frames, std::size_t count);
 
     _snd_pcm *pcm_ = nullptr;
     std::string name_;
+    sample_format format_ = sample_format::s16;
+    unsigned channels_ = 0;
+    // The error that made write or finish give up, for the word that the device is lost.
+    int failure_ = 0;
     std::size_t frame_bytes_ = 0;
     std::size_t buffer_frames_ = 0;
     std::size_t period_frames_ = 1;

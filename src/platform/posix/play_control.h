@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <stdexcept>
 
 #include "platform/posix/hooks.h"
@@ -34,15 +36,37 @@ class play_control {
     }
 
     void set_paused(bool paused) {
-        paused_ = paused;
+        {
+            std::lock_guard<std::mutex> lock(clock_mutex_);
+            if (paused && !paused_)
+                paused_since_ = clock::now();
+            else if (!paused && paused_)
+                paused_for_ += clock::now() - paused_since_;
+            paused_ = paused;
+        }
         wake();
     }
 
-    // Clears both requests; only while no thread is running.
+    // Clears both requests and starts the track's clock; only while no thread is running.
     void reset() {
         stop_ = false;
         paused_ = false;
         clear();
+        std::lock_guard<std::mutex> lock(clock_mutex_);
+        started_ = clock::now();
+        paused_for_ = clock::duration::zero();
+        stopped_before_ = posix::stopped_ns();
+    }
+
+    // How long the track has played by the player's reckoning since the last reset: the time
+    // since, less pauses and Ctrl-Z's stops. A device lost and opened again goes on from here,
+    // so that the sound keeps step with the player's clock.
+    std::chrono::nanoseconds played() const {
+        std::lock_guard<std::mutex> lock(clock_mutex_);
+        const clock::time_point now = clock::now();
+        const clock::duration paused = paused_for_ + (paused_ ? now - paused_since_ : now - now);
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(now - started_ - paused) -
+               std::chrono::nanoseconds(posix::stopped_ns() - stopped_before_);
     }
 
     bool stop_requested() const { return stop_; }
@@ -63,9 +87,16 @@ class play_control {
         [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
     }
 
+    using clock = std::chrono::steady_clock;
+
     std::atomic<bool> stop_{false};
     std::atomic<bool> paused_{false};
     int fd_;
+    mutable std::mutex clock_mutex_;
+    clock::time_point started_ = clock::now();
+    clock::time_point paused_since_;
+    clock::duration paused_for_{};
+    std::int64_t stopped_before_ = posix::stopped_ns();
 };
 
 } // namespace plat::audio

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace plat::audio {
 namespace {
@@ -102,17 +104,26 @@ mci::error sound_file::open(const char *path, file_kinds kinds) {
 }
 
 bool sound_file::seek_ms(std::uint32_t ms) {
-    std::int64_t frame = static_cast<std::int64_t>(std::uint64_t{ms} * rate_ / 1000);
-    if (frame > frames_)
-        frame = frames_;
+    return seek_frame(static_cast<std::int64_t>(std::uint64_t{ms} * rate_ / 1000));
+}
+
+bool sound_file::seek_frame(std::int64_t frame) {
+    frame = std::clamp<std::int64_t>(frame, 0, frames_);
     // G.72x ADPCM, among others, decodes only straight through: a play from where the file
     // stands, as every first play from 0 is, must not depend on a seek.
     if (frame == position_)
         return true;
-    if (sf_seek(file_, frame, SEEK_SET) < 0)
-        return false;
-    position_ = frame;
-    return true;
+    if (sf_seek(file_, frame, SEEK_SET) >= 0) {
+        position_ = frame;
+        return true;
+    }
+    std::vector<unsigned char> passed(4096 * frame_bytes());
+    while (position_ < frame) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(4096, frame - position_));
+        if (read(passed.data(), want) == 0)
+            return false;
+    }
+    return position_ == frame;
 }
 
 std::size_t sound_file::read(void *frames, std::size_t count) {

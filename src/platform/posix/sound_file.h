@@ -33,6 +33,11 @@ class sound_file {
 
     // Moves to the frame at ms milliseconds, or to the end when that lies beyond it.
     bool seek_ms(std::uint32_t ms);
+    // Moves to a frame, clamped to the file; a codec that cannot seek is read forward to it.
+    bool seek_frame(std::int64_t frame);
+    // The frame the next read decodes, and how many the file holds.
+    std::int64_t position() const { return position_; }
+    std::int64_t frames() const { return frames_; }
     // Decodes up to count frames into frames; 0 at the end or when decoding fails.
     std::size_t read(void *frames, std::size_t count);
 
