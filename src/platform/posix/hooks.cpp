@@ -27,6 +27,7 @@ constexpr int most_watched = 16;
 std::atomic<int> watched[most_watched] = {-1, -1, -1, -1, -1, -1, -1, -1,
                                           -1, -1, -1, -1, -1, -1, -1, -1};
 const int paused_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+std::atomic<bool (*)()> sound_stopper{nullptr};
 
 void wake_all() {
     const std::uint64_t one = 1;
@@ -114,6 +115,15 @@ void watch_sound(int fd, bool watch) {
         if (slot.compare_exchange_strong(expected, watch ? fd : -1))
             return;
     }
+}
+
+void stop_sound_with(bool (*stop_all)()) {
+    sound_stopper.store(stop_all);
+}
+
+bool stop_all_sound() {
+    bool (*stop_all)() = sound_stopper.load();
+    return stop_all == nullptr || stop_all();
 }
 
 } // namespace posix

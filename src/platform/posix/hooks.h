@@ -34,4 +34,10 @@ void sound_playing(bool playing);
 void sound_paused();
 void watch_sound(int eventfd, bool watch);
 
+// The way out stops every playback thread first, through the function that the MCI engine gave:
+// it waits a second at most and tells whether a thread is still stuck in a sound device, in which
+// case the libraries must not be torn down under it.
+void stop_sound_with(bool (*stop_all)());
+bool stop_all_sound();
+
 } // namespace posix

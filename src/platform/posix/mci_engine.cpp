@@ -70,6 +70,10 @@ class stuck_pcms {
         std::lock_guard<std::mutex> lock(mutex_);
         return names_.count(pcm) > 0;
     }
+    bool any() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return !names_.empty();
+    }
 
   private:
     std::mutex mutex_;
@@ -227,6 +231,13 @@ class device {
 
 class engine {
   public:
+    // Closes every device, as the way out does; true when no thread is left in a sound device.
+    bool close_all() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        devices_.clear();
+        return !stuck.any();
+    }
+
     mci::error send(mci::device_id id, std::uint32_t message, mci::dword_ptr flags,
                     mci::dword_ptr params) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -304,9 +315,12 @@ class engine {
     mci::device_id last_id_ = 0;
 };
 
-// Never destroyed: the process ends at once on exit, whatever a playback thread is stuck in.
+// Never destroyed: the way out closes its devices first, and a thread let go may still use it.
 engine &the_engine() {
-    static engine &instance = *new engine;
+    static engine &instance = []() -> engine & {
+        posix::stop_sound_with([] { return the_engine().close_all(); });
+        return *new engine;
+    }();
     return instance;
 }
 

@@ -501,8 +501,13 @@ void console_open() {
 }
 
 void exit_process(int status) {
+    // A thread stuck in a hung sound server must not see the libraries torn down around it: the
+    // process then ends without their destructors.
+    const bool sound_stopped = posix::stop_all_sound();
     show_notice_if_due();
     restore_console();
+    if (!sound_stopped)
+        _exit(status);
     std::exit(status);
 }
 
