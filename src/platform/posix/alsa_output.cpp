@@ -152,8 +152,7 @@ bool alsa_output::open_pcm() {
     frame_bytes_ = sample_bytes(format_) * channels_;
     buffer_frames_ = buffer;
     period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
-    history_.assign(can_pause_ ? 0 : buffer_frames_ * frame_bytes_, 0);
-    history_next_ = history_frames_ = 0;
+    history_.reset(can_pause_ ? 0 : buffer_frames_, frame_bytes_);
     return true;
 }
 
@@ -204,7 +203,7 @@ bool alsa_output::write(const void *frames, std::size_t count, play_control &con
             done = snd_pcm_writei(pcm_, bytes, std::min(count, static_cast<std::size_t>(done)));
         if (done > 0) {
             const auto n = static_cast<std::size_t>(done);
-            keep(bytes, n);
+            history_.keep(bytes, n);
             bytes += n * frame_bytes_;
             count -= n;
             fruitless = 0;
@@ -280,7 +279,7 @@ bool alsa_output::hold(play_control &control) {
         if (!paused) {
             snd_pcm_sframes_t delay = 0;
             if (snd_pcm_delay(pcm_, &delay) == 0 && delay > 0)
-                unplayed = std::min(static_cast<std::size_t>(delay), history_frames_);
+                unplayed = std::min(static_cast<std::size_t>(delay), history_.kept());
             snd_pcm_drop(pcm_);
         }
     }
@@ -297,32 +296,8 @@ bool alsa_output::hold(play_control &control) {
         return false;
     if (unplayed == 0)
         return true;
-    // The ring's last unplayed frames, oldest first; writing them keeps them there again.
-    const std::size_t ring = history_.size() / frame_bytes_;
-    const std::size_t first = (history_next_ + ring - unplayed) % ring;
-    std::vector<unsigned char> again(unplayed * frame_bytes_);
-    const std::size_t head = std::min(unplayed, ring - first);
-    std::copy_n(&history_[first * frame_bytes_], head * frame_bytes_, again.begin());
-    std::copy_n(history_.begin(), (unplayed - head) * frame_bytes_,
-                again.begin() + static_cast<std::ptrdiff_t>(head * frame_bytes_));
-    history_next_ = first;
-    history_frames_ -= unplayed;
+    const std::vector<unsigned char> again = history_.take_last(unplayed);
     return write(again.data(), unplayed, control);
-}
-
-void alsa_output::keep(const unsigned char *frames, std::size_t count) {
-    const std::size_t ring = history_.size() / std::max<std::size_t>(frame_bytes_, 1);
-    if (ring == 0)
-        return;
-    if (count > ring) {
-        frames += (count - ring) * frame_bytes_;
-        count = ring;
-    }
-    const std::size_t head = std::min(count, ring - history_next_);
-    std::copy_n(frames, head * frame_bytes_, &history_[history_next_ * frame_bytes_]);
-    std::copy_n(frames + head * frame_bytes_, (count - head) * frame_bytes_, history_.begin());
-    history_next_ = (history_next_ + count) % ring;
-    history_frames_ = std::min(ring, history_frames_ + count);
 }
 
 bool alsa_output::mend(int error, int &fruitless, play_control &control) {

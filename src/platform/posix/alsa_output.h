@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/frame_ring.h"
 #include "platform/posix/play_control.h"
 
 struct _snd_pcm;
@@ -55,7 +56,6 @@ class alsa_output {
     bool hold(play_control &control);
     bool mend(int error, int &fruitless, play_control &control);
     bool recover(int error, play_control &control);
-    void keep(const unsigned char *frames, std::size_t count);
 
     _snd_pcm *pcm_ = nullptr;
     std::string name_;
@@ -70,11 +70,8 @@ class alsa_output {
     bool can_pause_ = false;
     // The control's eventfd first, then the PCM's descriptors.
     std::vector<pollfd> fds_;
-    // Where the device cannot pause, the last buffer's worth of frames written, as a ring: a
-    // pause drops the device and writes again on resume what it had not played yet.
-    std::vector<unsigned char> history_;
-    std::size_t history_next_ = 0;
-    std::size_t history_frames_ = 0;
+    // Where the device cannot pause, the last buffer's worth of frames written.
+    frame_ring history_;
 };
 
 } // namespace plat::audio
