@@ -7,13 +7,8 @@
 namespace {
 
 // The first line of the help is all that a misuse prints, so the two cannot tell different
-// stories; the manual page's synopsis says the same.
-const char synopsis[] =
-#if defined(_WIN32)
-    "Usage: kestrova [-h | /? | -V] [--] [FOLDER]\n";
-#else
-    "Usage: kestrova [-h | -V] [--] [FOLDER]\n";
-#endif
+// stories; the manual page's synopsis says the same. Windows's /? is -h, named below.
+const char synopsis[] = "Usage: kestrova [-h | -V] [--] [FOLDER]\n";
 
 // The same words as the manual page's options, commands and environment.
 const char usage_text[] =
