@@ -6,9 +6,12 @@
 
 namespace {
 
-// The same words as the manual page's synopsis, commands and environment.
+// The first line of the help is all that a misuse prints, so the two cannot tell different
+// stories; the manual page's synopsis says the same. Windows's /? is -h, named below.
+const char synopsis[] = "Usage: kestrova [-h | -V] [--] [FOLDER]\n";
+
+// The same words as the manual page's options, commands and environment.
 const char usage_text[] =
-    "Usage: kestrova [FOLDER]\n"
     "Lists the first 50 wave files (*.wav) of FOLDER, or of the current folder, by name, and\n"
     "plays them one after another, wrapping around.\n"
     "\n"
@@ -23,17 +26,17 @@ const char usage_text[] =
 #if defined(_WIN32)
     "  -h, --help, /?  show this help and exit\n"
     "  -V, --version   show the version and exit\n"
+    "  --              end the options: a FOLDER starting with '-' may follow\n"
     "\n"
     "More in README.txt, beside kestrova.exe.\n";
 #else
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
+    "  --             end the options: a FOLDER starting with '-' may follow\n"
     "\n"
     "AUDIODEV names the ALSA PCM to play through (else \"default\"); 'aplay -L' lists them.\n"
     "More in 'man kestrova'.\n";
 #endif
-
-const char misuse_text[] = "Usage: kestrova [-h | --help] [-V | --version] [FOLDER]\n";
 
 void err(const char *text) {
     plat::write_err(text, std::strlen(text));
@@ -42,6 +45,7 @@ void err(const char *text) {
 } // namespace
 
 void show_usage() {
+    plat::write_out(synopsis, sizeof synopsis - 1);
     plat::write_out(usage_text, sizeof usage_text - 1);
 }
 
@@ -50,7 +54,7 @@ void show_version() {
 }
 
 void show_misuse() {
-    err(misuse_text);
+    err(synopsis);
 }
 
 void complain(const char *path, const char *reason) {

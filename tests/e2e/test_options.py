@@ -9,7 +9,8 @@ from conftest import KESTROVA, listing, prompt, read_until, write_wav
 PLAYED = listing([b"a"]) + b"\n" + prompt(b"a") * 2
 NO_SOUND = (b'kestrova: no sound: cannot open ALSA PCM "nosuch" (No such file or directory); '
             b"set AUDIODEV, see 'aplay -L'\n")
-HELP = b"Usage: kestrova [FOLDER]\n"  # the start of the usage: all of it that is checked here
+USAGE = b"Usage: kestrova [-h | -V] [--] [FOLDER]\n"
+HELP = USAGE  # the help starts with the usage line: all of it that is checked here
 
 # Arguments ({} is a folder of tracks, not the one the player starts in), AUDIODEV, then the
 # status, standard output and standard error. A run that plays types "alloop" at once: its one
@@ -21,8 +22,7 @@ RUNS = {
     "no such folder": (["/no/such"], "null", 2, b"", b"kestrova: /no/such: No such file or directory\n"),
     "a folder that cannot be listed": (["{}/locked"], "null", 2, b"",
                                        b"kestrova: {}/locked: Permission denied\n"),
-    "an unknown option": (["--bogus", "--help"], "null", 2, b"",
-                          b"Usage: kestrova [-h | --help] [-V | --version] [FOLDER]\n"),
+    "an unknown option": (["--bogus", "--help"], "null", 2, b"", USAGE),
     "no sound device": (["{}"], "nosuch", 0, PLAYED, NO_SOUND),
 }
 

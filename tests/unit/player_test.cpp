@@ -165,9 +165,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, Player, testing::ValuesIn(rows));
 // The command line: the status, what goes to standard output (its start) and to standard error,
 // and the folder entered.
 TEST(Arguments, AsGetoptUsersReadThem) {
-    const std::string help = "Usage: kestrova [FOLDER]\n",
+    // The help opens with the very line that a misuse prints alone.
+    const std::string usage = "Usage: kestrova [-h | -V] [--] [FOLDER]\n", help = usage,
                       version = "kestrova " KESTROVA_VERSION "\n";
-    const std::string usage = "Usage: kestrova [-h | --help] [-V | --version] [FOLDER]\n";
     const struct {
         std::vector<std::string> args;
         int status;
