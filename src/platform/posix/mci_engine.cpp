@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/alsa_output.h"
+#include "platform/posix/ascii.h"
 #include "platform/posix/hooks.h"
 #include "platform/posix/play_control.h"
 #include "platform/posix/sound_file.h"
@@ -29,13 +30,7 @@ using audio::file_kinds;
 constexpr std::size_t chunk_bytes_limit = 1 << 20;
 
 bool same_name(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b) {
-        const char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
-        const char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y)
-            return false;
-    }
-    return *a == *b;
+    return posix::same_ascii_text(a, b);
 }
 
 // One open element. Its playback thread alone touches the file and the PCM while it runs;
