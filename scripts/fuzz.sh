@@ -47,29 +47,24 @@ run_target() {
         >"$build/logs/$t.log" 2>&1
 }
 
-# Two at a time on two cores; each target's log says how it went.
+# As many at a time as there are cores; each target's log says how it went. The runs going on
+# are kept as "PID:TARGET".
 failed=""
-pids=""
-names=""
+running=""
+wait_running() {
+    for run in $running; do
+        wait "${run%%:*}" || failed="$failed ${run#*:}"
+    done
+    running=""
+}
 for t in $targets; do
     run_target "$t" &
-    pids="$pids $!"
-    names="$names $t"
-    if [ "$(echo $pids | wc -w)" -ge "$(nproc)" ]; then
-        set -- $names
-        for pid in $pids; do
-            wait "$pid" || failed="$failed $1"
-            shift
-        done
-        pids=""
-        names=""
+    running="$running $!:$t"
+    if [ "$(echo "$running" | wc -w)" -ge "$(nproc)" ]; then
+        wait_running
     fi
 done
-set -- $names
-for pid in $pids; do
-    wait "$pid" || failed="$failed $1"
-    shift
-done
+wait_running
 
 for t in $targets; do
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/logs/$t.log")

@@ -4,11 +4,13 @@ set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
-      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist
+      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck
       pulseaudio pulseaudio-utils"
 # The sound-server tests start a private PulseAudio.
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
+# Before it builds anything, the test command checks the C++ formatting with clang-format and
+# the shell scripts with shellcheck.
 # The Windows program runs under Wine; its console checks type at a real console window, which
 # needs a virtual X server and xdotool.
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
@@ -19,22 +21,23 @@ SUDO=""
 want_windows=1
 [ "${KESTROVA_NO_WINDOWS:-0}" = 1 ] && want_windows=0
 
-missing=""
+# The packages missing, as the positional parameters.
+set --
 for p in $pkgs; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || set -- "$@" "$p"
 done
 if [ "$want_windows" = 1 ]; then
     for p in $win_pkgs; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || set -- "$@" "$p"
     done
 fi
 
-if [ -n "$missing" ]; then
+if [ $# -gt 0 ]; then
     if [ "$want_windows" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $SUDO dpkg --add-architecture i386
     fi
     $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@"
 fi
 
 # The text tests need a Shift-JIS locale next to the UTF-8 one.

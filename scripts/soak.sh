@@ -16,24 +16,24 @@ else
     cmake -S . -B build-tsan -DKESTROVA_TSAN=ON >/dev/null
 fi
 
-pids=""
+# Each run as its pid and its folder, "PID:FOLDER".
+runs=""
 for dir in $builds; do
     cmake --build "$dir" -j "$(nproc)" --target kestrova >/dev/null
     KESTROVA="$PWD/$dir/kestrova" KESTROVA_SOAK_COMMANDS=$commands /usr/bin/python3 -m pytest -q \
         -p no:cacheprovider -rA tests/e2e/test_soak.py >"$dir/soak.log" 2>&1 &
-    pids="$pids $!"
+    runs="$runs $!:$dir"
 done
 
 failed=0
-set -- $builds
-for pid in $pids; do
-    if wait "$pid"; then
-        echo "$1: $(grep -o 'soak: [0-9]* commands, seed [0-9]*' "$1/soak.log")"
+for run in $runs; do
+    dir=${run#*:}
+    if wait "${run%%:*}"; then
+        echo "$dir: $(grep -o 'soak: [0-9]* commands, seed [0-9]*' "$dir/soak.log")"
     else
-        echo "$1: the soak failed; its log:" >&2
-        tail -n 60 "$1/soak.log" >&2
+        echo "$dir: the soak failed; its log:" >&2
+        tail -n 60 "$dir/soak.log" >&2
         failed=1
     fi
-    shift
 done
 exit $failed

@@ -28,7 +28,9 @@ cmake --build "$build" -j "$(nproc)" --target kestrova kestrova_deb_files
 rm -f "$build"/kestrova_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 set -- "$build"/kestrova_*.deb
-[ $# = 1 ] && [ -f "$1" ] || fail "cpack made no single kestrova_*.deb: $*"
+if [ $# != 1 ] || [ ! -f "$1" ]; then
+    fail "cpack made no single kestrova_*.deb: $*"
+fi
 deb=$PWD/$1
 echo "package: $(basename "$deb"), Depends: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q libsndfile1 || fail "dpkg-shlibdeps found no Depends"
@@ -41,7 +43,7 @@ grep -v '^running with root privileges' "$log" || true
 [ "$lintian_status" = 0 ] || fail "lintian reports errors"
 
 # Another install may hold the dpkg lock for a while.
-apt_wait="-o DPkg::Lock::Timeout=300"
+apt_wait="DPkg::Lock::Timeout=300"
 # Nothing of ours may be on PATH beforehand, or the checks below would find that instead.
 hash -r
 if command -v kestrova >/dev/null; then
@@ -49,14 +51,14 @@ if command -v kestrova >/dev/null; then
 fi
 cleanup() {
     if dpkg-query -W -f='${Status}' kestrova 2>/dev/null | grep -q "ok installed"; then
-        $SUDO apt-get purge -y -qq $apt_wait kestrova >/dev/null 2>&1 || true
+        $SUDO apt-get purge -y -qq -o "$apt_wait" kestrova >/dev/null 2>&1 || true
     fi
     rm -rf "${run_dir:-}"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $apt_wait "$deb" >"$log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq -o "$apt_wait" "$deb" >"$log" 2>&1 ||
     { cat "$log" >&2; fail "apt-get could not install the package"; }
 hash -r
 [ "$(command -v kestrova)" = /usr/bin/kestrova ] || fail "kestrova is not on PATH after the install"
@@ -75,7 +77,7 @@ version=$(sed -n 's/^project(kestrova VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
 
 [ "$(man -w kestrova)" = /usr/share/man/man1/kestrova.1.gz ] || fail "man -w does not find the page"
 
-$SUDO apt-get purge -y -qq $apt_wait kestrova >"$log" 2>&1 ||
+$SUDO apt-get purge -y -qq -o "$apt_wait" kestrova >"$log" 2>&1 ||
     { cat "$log" >&2; fail "apt-get could not remove the package"; }
 hash -r
 if command -v kestrova >/dev/null; then

@@ -1,9 +1,13 @@
 #!/bin/sh
-# Sets up, builds and runs every test: plain, under ASan+UBSan and TSan, the fuzzers for a short
-# budget, a benchmark smoke run, and the Windows build under Wine.
+# Sets up, checks the formatting and the shell scripts, then builds and runs every test: plain,
+# under ASan+UBSan and TSan, the fuzzers for a short budget, a benchmark smoke run, and the
+# Windows build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
+# Seconds, before any build: a file that clang-format would change or a script that shellcheck
+# warns of fails the run.
+sh scripts/check-style.sh
 jobs=$(nproc)
 
 run_suite() {

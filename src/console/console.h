@@ -1,6 +1,7 @@
 // The console front end: command reader, time display, help screen, and the output they share.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Command codes that read_cmd returns; numbers come as 10 + their value.
@@ -37,6 +38,9 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void say(const char *format, ...);
 
-// Writes a file name up to (not including) its last '.', or whole when it has none.
-// Control bytes (C0 and DEL) are shown as '?', so a name can never drive the terminal.
+// Writes a file name up to (not including) its last '.', or whole when it has none, masked.
 void say_name(const char *entry);
+
+// Copies count bytes of text into shown with control bytes (C0 and DEL) as '?', so that a name
+// or a path can never drive the terminal.
+void mask_controls(const char *text, std::size_t count, char *shown);

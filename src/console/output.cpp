@@ -25,9 +25,13 @@ void say_name(const char *entry) {
     char shown[256];
     if (len > sizeof shown)
         len = sizeof shown;
-    for (std::size_t i = 0; i < len; ++i) {
-        unsigned char c = static_cast<unsigned char>(entry[i]);
+    mask_controls(entry, len, shown);
+    plat::write_out(shown, len);
+}
+
+void mask_controls(const char *text, std::size_t count, char *shown) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
         shown[i] = (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
     }
-    plat::write_out(shown, len);
 }

@@ -1,4 +1,5 @@
 // What the program says of itself: its usage, its version, and why a run cannot begin.
+#include <algorithm>
 #include <cstring>
 
 #include "console/console.h"
@@ -58,13 +59,10 @@ void show_misuse() {
 }
 
 void complain(const char *path, const char *reason) {
-    // A path's control bytes would drive the terminal; they are shown as '?', as names are.
+    // A path's control bytes would drive the terminal, as a name's would.
     char shown[512];
-    std::size_t length = 0;
-    for (; path[length] != '\0' && length < sizeof shown - 1; ++length) {
-        const auto c = static_cast<unsigned char>(path[length]);
-        shown[length] = (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
-    }
+    const std::size_t length = std::min(std::strlen(path), sizeof shown - 1);
+    mask_controls(path, length, shown);
     shown[length] = '\0';
     err("kestrova: ");
     err(shown);

@@ -67,6 +67,11 @@ int player_main() {
     s.count = count_tracks(s.filelist);
     list_tracks(s.filelist);
 
+    // Each pass steps the index by one, and a command aims short of that step: before takes 2
+    // off the entry playing (its predecessor follows), a number n sets it to n - 1 (its code less
+    // number_base + 1), and with repeat-one on settle_index takes 1 off after the step, so that
+    // the same entry plays again (and a command lands one entry earlier). Number 50 puts the
+    // step at max_tracks, which ends the run.
     for (s.index = 0; s.index < max_tracks; ++s.index) {
         if (!settle_index(s))
             return 0;

@@ -22,22 +22,23 @@ void print_prompt(const char *entry);
 // Shuffle modes.
 constexpr std::int32_t in_turn = 0;
 constexpr std::int32_t random_pick = 1;
-constexpr std::int32_t keep_next =
-    2; // random, but the index in hand plays once more without a pick
+// Random, but the index in hand plays once more without a pick.
+constexpr std::int32_t keep_next = 2;
 
+// What the play cycle, the wait and the command dispatch share; the flags are 0 or 1.
 struct loop_state {
-    track_list filelist;
-    std::int32_t count = 0;
-    std::int32_t index = 0;
-    std::int32_t shuffle = in_turn;
-    std::int32_t repeat_one = 0;
-    std::int32_t no_wrap = 0;
-    std::int32_t skip = 0;
-    std::int32_t code = 0;
-    // Kept at the clock's full width so the wait stays right after 2038.
+    track_list filelist;            // the names found, in the folder's name order
+    std::int32_t count = 0;         // how many of them there are
+    std::int32_t index = 0;         // the entry playing; a command sets it one short of its aim
+    std::int32_t shuffle = in_turn; // in_turn, random_pick or keep_next
+    std::int32_t repeat_one = 0;    // `loop`: the cycle's step is taken back, replaying the entry
+    std::int32_t no_wrap = 0;       // `alloop`: the run ends after the last entry, not wrapping
+    std::int32_t skip = 0;          // a command (next, before, a number) ends the track now
+    std::int32_t code = 0;          // the command code just read, 0 once acted on
+    // When the track began, by the whole-second clock; at its full width, right after 2038.
     std::int64_t start = 0;
-    std::int32_t length = 0;
-    plat::window window = nullptr;
+    std::int32_t length = 0;       // the track's length in whole seconds
+    plat::window window = nullptr; // the console's window, which the device's notices go to
 };
 
 // Reads one command word and applies its code to the loop state.

@@ -16,6 +16,7 @@ BURSTS = [
     ("word erase", b"one two\x17\x17ls\n", b"one two" + b"\b \b" * 7 + b"ls\n"),
     ("multibyte letter rubbed out whole", "lé\x7fs\n".encode(), "lé\b \bs\n".encode()),
     ("wide letter rubbed out over two columns", "l曲\x7fs\n".encode(), "l曲\b \b\b \bs\n".encode()),
+    ("undecodable byte, one at a time", b"\xffx\x7f\x7fls\n", b"\xffx" + b"\b \b" * 2 + b"ls\n"),
     ("arrow keys", b"\x1b[A\x1b[B\x1bOAls\n", b"ls\n"),
     # An escape sequence cut short must not swallow the Enter after it, nor the next word.
     ("unfinished CSI", b"qq\x1b[\nls\n", b"qq\nls\n"),

@@ -41,6 +41,7 @@ def test_every_way_out_gives_the_terminal_back(folder, player, tracks, keys, sen
         assert b"Sanitizer: SEGV" in p.seen
     assert p.restored()
     assert p.seen.endswith(b"\n"), "the shell's prompt would follow the player's on its line"
+    assert not p.seen.replace(b"\r", b"").endswith(b"\n\n"), "and no blank line before it"
 
 
 @pytest.mark.parametrize("ignored,status", [(False, -signal.SIGPIPE), (True, 1)])

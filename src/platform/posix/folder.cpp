@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/ascii.h"
 
 namespace {
 
@@ -29,13 +30,7 @@ struct search_state {
     std::size_t next = 0;
 };
 
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-unsigned char ascii_upper(unsigned char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
+using posix::ascii_upper;
 
 // The order of an NTFS index: bytes compared unsigned with ASCII letters upper-cased, which for
 // UTF-8 is code point order. Linux can hold names that differ only in case; their own bytes
@@ -65,7 +60,7 @@ bool wildcard_match(const char *pattern, const char *name) {
             star = pattern++;
             resume = name;
         } else if (*pattern != '\0' &&
-                   (*pattern == '?' || ascii_lower(*pattern) == ascii_lower(*name))) {
+                   (*pattern == '?' || ascii_upper(*pattern) == ascii_upper(*name))) {
             ++pattern;
             ++name;
         } else if (star != nullptr) {

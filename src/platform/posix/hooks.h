@@ -1,4 +1,4 @@
-// What the parts of the Linux platform tell one another: the screen's line, a notice, the stops.
+// What the parts of the Linux platform tell one another: the output, a notice, the stops.
 #pragma once
 
 #include <cstddef>
@@ -6,14 +6,18 @@
 
 namespace posix {
 
-// Called with every byte written to standard output: the terminal keeps the line it is on, to
-// draw it again, and knows whether the cursor is at the start of a line.
+// Called with every byte written to standard output: the line editor keeps the line it is on, to
+// draw it again, and the terminal knows whether the cursor is at the start of a line.
 void note_output(const char *bytes, std::size_t count);
+
+// Writes every byte, through interruptions and an output that someone else made non-blocking;
+// on a closed pipe or a full disk, gives up silently, as there is no one to tell.
+void write_all(int fd, const char *bytes, std::size_t count);
 
 // A line for standard error from any thread, such as the playback thread's word that there will
 // be no sound. The first of a run is kept and the rest dropped. Without a screen it is written at
-// once; with one, the wake function that the terminal gave is called, and the terminal shows the
-// line, which due_notice then hands over once, at its next look at the keyboard.
+// once; with one, the wake function that the terminal gave is called, and the line editor shows
+// the line, which due_notice then hands over once, at its next look at the keyboard.
 void notify(const char *line);
 void show_notices_on_screen(void (*wake)());
 const char *due_notice();

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/ascii.h"
 #include "platform/posix/hooks.h"
 #include "platform/posix/mci_device.h"
 
@@ -14,13 +15,7 @@ namespace {
 using audio::file_kinds;
 
 bool same_name(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b) {
-        const char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
-        const char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y)
-            return false;
-    }
-    return *a == *b;
+    return posix::same_ascii_text(a, b);
 }
 
 class engine {

@@ -50,8 +50,9 @@ iconv_t converter() {
     return cd;
 }
 
-// Whole, through interruptions and an output that someone else made non-blocking.
-void write_all(int fd, const char *bytes, std::size_t count) {
+} // namespace
+
+void posix::write_all(int fd, const char *bytes, std::size_t count) {
     while (count > 0) {
         ssize_t written = write(fd, bytes, count);
         if (written > 0) {
@@ -72,17 +73,15 @@ void write_all(int fd, const char *bytes, std::size_t count) {
     }
 }
 
-} // namespace
-
 namespace plat {
 
 void write_out(const char *bytes, std::size_t count) {
     posix::note_output(bytes, count);
-    write_all(STDOUT_FILENO, bytes, count);
+    posix::write_all(STDOUT_FILENO, bytes, count);
 }
 
 void write_err(const char *bytes, std::size_t count) {
-    write_all(STDERR_FILENO, bytes, count);
+    posix::write_all(STDERR_FILENO, bytes, count);
 }
 
 void write_text(const char *utf8) {

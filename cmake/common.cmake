@@ -1,0 +1,9 @@
+# The settings every Kestrova project starts with (the player, the fuzz targets, the bench tools):
+# C++17 without extensions, RelWithDebInfo unless told otherwise, every warning an error.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo)
+endif()
+add_compile_options(-Wall -Wextra -Werror)
