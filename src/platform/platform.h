@@ -70,6 +70,11 @@ void write_text(const char *utf8);
 // Writes bytes to standard error as they are: the complaints of a run that cannot begin.
 void write_err(const char *bytes, std::size_t count);
 
+// Says one line on standard error, from the player's own thread, such as the word that a listed
+// track cannot be played; every call says its line. On a console it gets a line of its own, and
+// the line it broke (the prompt) is drawn again after it.
+void notice(const char *line);
+
 // ---- Time ------------------------------------------------------------------
 
 // Calendar time in whole seconds (time()); Linux leaves out the time spent stopped by Ctrl-Z.
@@ -96,5 +101,10 @@ std::uint32_t current_process_id(); // GetCurrentProcessId
 // or is 0 for close, pause and resume. Returns 0 on success or an MCI error code.
 mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr flags,
                     mci::dword_ptr params);
+
+// The words for an MCI error (mciGetErrorString). Linux gives, for the last open that failed, the
+// reason it found (the system's words, or what the file is not); false for a code it has no
+// words for.
+bool mci_error_text(mci::error error, char *text, std::size_t size);
 
 } // namespace plat

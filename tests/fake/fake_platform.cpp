@@ -161,6 +161,10 @@ void write_err(const char *bytes, std::size_t count) {
     fake::seen.errors.append(bytes, count);
 }
 
+void notice(const char *line) {
+    fake::seen.errors.append(line).append("\n");
+}
+
 bool enter_folder(const char *path, char *reason, std::size_t size) {
     fake::seen.entered = path;
     std::snprintf(reason, size, "No such file or directory");
@@ -199,6 +203,11 @@ std::uint32_t tick_count() {
 
 std::uint32_t current_process_id() {
     return 4242;
+}
+
+bool mci_error_text(mci::error error, char *text, std::size_t size) {
+    std::snprintf(text, size, "MCI error %u", static_cast<unsigned>(error));
+    return true;
 }
 
 mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr flags,

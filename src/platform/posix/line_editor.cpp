@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -143,13 +144,9 @@ void catch_up() {
     show_due_notice();
 }
 
-// A notice from another thread, on a line of its own, and the line it broke drawn again after it
-// on the same terminal, so that the prompt and what was typed are in view as before.
-void show_due_notice() {
-    const char *notice = posix::due_notice();
-    if (notice == nullptr) {
-        return;
-    }
+// A notice on a line of its own, and the line it broke drawn again after it on the same terminal,
+// so that the prompt and what was typed are in view as before.
+void show_notice(const char *notice) {
     const bool broken = isatty(STDERR_FILENO) && terminal::mid_line();
     if (broken) {
         plat::write_err("\n", 1);
@@ -165,7 +162,19 @@ void show_due_notice() {
     }
 }
 
+void show_due_notice() {
+    if (const char *notice = posix::due_notice()) {
+        show_notice(notice);
+    }
+}
+
 } // namespace posix::editor
+
+void plat::notice(const char *line) {
+    char said[1024];
+    std::snprintf(said, sizeof said, "%s\n", line);
+    posix::editor::show_notice(said);
+}
 
 void posix::note_output(const char *bytes, std::size_t count) {
     if (count > 0 && terminal::found().screen_fd == STDOUT_FILENO) {

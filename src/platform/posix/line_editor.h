@@ -26,5 +26,7 @@ std::size_t end_line();
 void catch_up();
 // The notice alone, for a way out.
 void show_due_notice();
+// A line ended by a line end, on a line of its own on the screen, the screen's line drawn again.
+void show_notice(const char *notice);
 
 } // namespace posix::editor

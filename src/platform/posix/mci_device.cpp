@@ -170,6 +170,7 @@ mci::error mci_device::fresh() {
     auto next = std::make_shared<playback>();
     const mci::error failed = next->file.open(element_.c_str(), kinds_);
     length_ms_ = next->file.length_ms();
+    reason_ = next->file.reason();
     now_ = std::move(next);
     return failed;
 }

@@ -29,6 +29,8 @@ class mci_device {
     void pause();
     void resume();
     std::uint32_t length_ms() const { return length_ms_; }
+    // Why the last open or play failed to open its file.
+    const char *reason() const { return reason_.c_str(); }
 
     // Whether a thread let go is still stuck in a sound device.
     static bool any_stuck();
@@ -40,6 +42,7 @@ class mci_device {
     std::string element_;
     audio::file_kinds kinds_ = audio::file_kinds::wave;
     std::uint32_t length_ms_ = 0;
+    std::string reason_;
     // The file and control of the thread that plays now, or of the next play.
     std::shared_ptr<playback> now_;
     std::thread thread_;

@@ -1,8 +1,10 @@
 // The Linux MCI engine behind plat::mci_send: files decoded by libsndfile, played through ALSA.
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/posix/ascii.h"
@@ -17,6 +19,23 @@ using audio::file_kinds;
 bool same_name(const char *a, const char *b) {
     return posix::same_ascii_text(a, b);
 }
+
+// What each error the engine hands back means, where no open has found a reason of its own.
+struct error_meaning {
+    mci::error error;
+    const char *words;
+};
+constexpr error_meaning error_words[] = {
+    {mci::err_invalid_device_id, "no device is open with that identifier"},
+    {mci::err_unrecognized_command, "the device does not know that command"},
+    {mci::err_hardware, "the sound device failed"},
+    {mci::err_invalid_device_name, "no such device type"},
+    {mci::err_out_of_memory, "out of memory"},
+    {mci::err_missing_parameter, "a parameter is missing"},
+    {mci::err_file_not_found, "the file cannot be found"},
+    {mci::err_invalid_file, "not a sound file the device plays"},
+    {mci::err_unsupported_function, "the device cannot do that"},
+};
 
 class engine {
   public:
@@ -80,8 +99,11 @@ class engine {
             return mci::err_invalid_device_name;
 
         auto dev = std::make_unique<mci_device>();
-        if (const mci::error failed = dev->open(parms->lpstrElementName, kinds))
+        if (const mci::error failed = dev->open(parms->lpstrElementName, kinds)) {
+            last_error_ = failed;
+            last_reason_ = dev->reason();
             return failed;
+        }
         do
             ++last_id_;
         while (last_id_ == 0 || devices_.count(last_id_));
@@ -100,8 +122,28 @@ class engine {
         return 0;
     }
 
+  public:
+    // The words for an error: the reason the last failed open found, else the error's own.
+    bool error_text(mci::error error, char *text, std::size_t size) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const char *words = nullptr;
+        if (error == last_error_ && !last_reason_.empty())
+            words = last_reason_.c_str();
+        for (const error_meaning &known : error_words) {
+            if (!words && known.error == error)
+                words = known.words;
+        }
+        if (!words || size == 0)
+            return false;
+        std::snprintf(text, size, "%s", words);
+        return true;
+    }
+
+  private:
     std::mutex mutex_;
     std::map<mci::device_id, std::unique_ptr<mci_device>> devices_;
+    mci::error last_error_ = 0;
+    std::string last_reason_;
     mci::device_id last_id_ = 0;
 };
 
@@ -115,6 +157,10 @@ engine &the_engine() {
 }
 
 } // namespace
+
+bool mci_error_text(mci::error error, char *text, std::size_t size) {
+    return the_engine().error_text(error, text, size);
+}
 
 mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr flags,
                     mci::dword_ptr params) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -65,35 +66,38 @@ mci::error sound_file::open(const char *path, file_kinds kinds) {
     // cannot block should the name have changed in between.
     struct stat info;
     if (::stat(path, &info) != 0)
-        return mci::err_file_not_found;
+        return refuse(mci::err_file_not_found, std::strerror(errno));
     if (!S_ISREG(info.st_mode))
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file,
+                      S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file");
     fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd_ < 0)
-        return mci::err_file_not_found;
+        return refuse(mci::err_file_not_found, std::strerror(errno));
     if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file, "not a regular file");
+    if (info.st_size == 0)
+        return refuse(mci::err_invalid_file, "the file is empty");
     if (kinds == file_kinds::wave && !starts_as_wave(fd_))
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file, "not a wave file");
 
     SF_INFO header{};
     file_ = sf_open_fd(fd_, SFM_READ, &header, SF_FALSE);
     if (!file_)
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file, "not a sound file libsndfile can read");
     const int major = header.format & SF_FORMAT_TYPEMASK;
     const bool wanted =
         is_wave(major) || (kinds == file_kinds::wave_or_mpeg && major == SF_FORMAT_MPEG);
     if (!wanted)
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file, "not a kind of sound file the player plays");
     if (header.channels < 1 || header.channels > max_channels || header.samplerate < 1 ||
         header.samplerate > max_rate || header.frames < 0)
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file, "its channels or rate are out of range");
 
     const auto frames = static_cast<std::uint64_t>(header.frames);
     const auto rate = static_cast<std::uint64_t>(header.samplerate);
     const std::uint64_t ms = frames / rate * 1000 + frames % rate * 1000 / rate;
     if (frames / rate > UINT32_MAX || ms > UINT32_MAX)
-        return mci::err_invalid_file;
+        return refuse(mci::err_invalid_file, "too long to be timed");
 
     format_ = format_for(header.format & SF_FORMAT_SUBMASK);
     channels_ = static_cast<unsigned>(header.channels);
@@ -101,6 +105,11 @@ mci::error sound_file::open(const char *path, file_kinds kinds) {
     frames_ = header.frames;
     length_ms_ = static_cast<std::uint32_t>(ms);
     return 0;
+}
+
+mci::error sound_file::refuse(mci::error error, const char *reason) {
+    std::snprintf(reason_, sizeof reason_, "%s", reason);
+    return error;
 }
 
 bool sound_file::seek_ms(std::uint32_t ms) {

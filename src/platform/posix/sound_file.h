@@ -23,6 +23,8 @@ class sound_file {
 
     // Opens the file at path if it is one of kinds; 0 or an MCI error code. Prints nothing.
     mci::error open(const char *path, file_kinds kinds);
+    // Why the open failed, in words for the user.
+    const char *reason() const { return reason_; }
 
     sample_format format() const { return format_; }
     unsigned channels() const { return channels_; }
@@ -42,7 +44,10 @@ class sound_file {
     std::size_t read(void *frames, std::size_t count);
 
   private:
+    mci::error refuse(mci::error error, const char *reason);
+
     SNDFILE *file_ = nullptr;
+    char reason_[128] = "";
     int fd_ = -1;
     sample_format format_ = sample_format::s16;
     unsigned channels_ = 0;

@@ -83,4 +83,8 @@ mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr
     return error;
 }
 
+bool mci_error_text(mci::error error, char *text, std::size_t size) {
+    return mciGetErrorStringA(error, text, static_cast<UINT>(size)) != FALSE;
+}
+
 } // namespace plat

@@ -175,6 +175,10 @@ void notify(const char *line) {
         return;
     }
     told = true;
+    notice(line);
+}
+
+void notice(const char *line) {
     DWORD mode = 0;
     const bool broken =
         GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) && screen_line_length > 0;
