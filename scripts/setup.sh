@@ -1,5 +1,10 @@
 #!/bin/sh
-# Installs the Debian packages that building and testing Kestrova need, only those missing.
+# Installs the Debian packages that building, testing and benchmarking Kestrova need, only those
+# missing.
+#
+#   scripts/setup.sh [pulse|pipewire]   the sound server the bench plays through (pulse unless
+#                                       named); in Debian 12 pipewire-alsa and pulseaudio
+#                                       conflict, so naming the other swaps one for the other
 set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
@@ -14,6 +19,17 @@ pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasoun
 # The Windows program runs under Wine; its console checks type at a real console window, which
 # needs a virtual X server and xdotool.
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
+# bench/run and the peers it measures Kestrova against, on a sound server's null sink.
+bench_pkgs="python3 python3-psutil mpg123 sox libsox-fmt-alsa libsox-fmt-mp3 lame"
+case ${1:-pulse} in
+pulse) bench_pkgs="$bench_pkgs pulseaudio pulseaudio-utils" ;;
+pipewire) bench_pkgs="$bench_pkgs pipewire pipewire-bin wireplumber pipewire-alsa dbus" ;;
+*)
+    echo "usage: scripts/setup.sh [pulse|pipewire]" >&2
+    exit 2
+    ;;
+esac
+pkgs="$pkgs $bench_pkgs"
 
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
