@@ -2,16 +2,15 @@
 # Installs the Debian packages that building, testing and benchmarking Kestrova need, only those
 # missing.
 #
-#   scripts/setup.sh [pulse|pipewire]   the sound server the bench plays through (pulse unless
-#                                       named); in Debian 12 pipewire-alsa and pulseaudio
+#   scripts/setup.sh [pulse|pipewire]   the sound server (pulse unless named): the tests and the
+#                                       bench need PulseAudio, and `bench/run --server pipewire`
+#                                       PipeWire; in Debian 12 pipewire-alsa and pulseaudio
 #                                       conflict, so naming the other swaps one for the other
 set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
-      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck
-      pulseaudio pulseaudio-utils"
-# The sound-server tests start a private PulseAudio.
+      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck"
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
 # Before it builds anything, the test command checks the C++ formatting with clang-format and
@@ -19,7 +18,8 @@ pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasoun
 # The Windows program runs under Wine; its console checks type at a real console window, which
 # needs a virtual X server and xdotool.
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
-# bench/run and the peers it measures Kestrova against, on a sound server's null sink.
+# bench/run and the peers it measures Kestrova against; the sound-server tests and the bench
+# start a private sound server.
 bench_pkgs="python3 python3-psutil mpg123 sox libsox-fmt-alsa libsox-fmt-mp3 lame"
 case ${1:-pulse} in
 pulse) bench_pkgs="$bench_pkgs pulseaudio pulseaudio-utils" ;;
