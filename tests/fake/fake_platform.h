@@ -29,9 +29,9 @@ struct record {
 };
 extern record seen;
 
-// A fresh world: the folder search reports these names in this order, a file opens unless its
-// name begins with "bad" and then lasts length_ms, nothing is typed, the console title is
-// "console".
+// A fresh world: the folder search reports those of these names that match its patterns, in this
+// order, a file opens unless its name begins with "bad" and then lasts length_ms, nothing is
+// typed, the console title is "console".
 void reset(std::vector<std::string> folder = {}, std::uint32_t length_ms = 3000);
 // Bytes typed on the keyboard, arriving at the given time.
 void type_at(std::int64_t ms, const std::string &bytes);

@@ -73,11 +73,11 @@ const row rows[] = {
      std::string(251, 'y') + "@0 b@4 halt@8",
      "0 | " + std::string(251, 'y') + "\n1 | b\n\n"},
     {"the last extension picks the device; a refused or failing file is announced and held 1 s",
-     {"a.b.MP3", ".wav", "Song.Wav", "bad.wav"},
+     {"x.mp3.WAV", ".wav", "Song.Wav", "bad.wav", "b.mp3"},
      "",
-     "a.b.MP3@0 @4 bad@9 halt@10",
+     "x.mp3.WAV@0 @4 bad@9 halt@10",
      "\n" + prompt("Song") + "\n" + prompt("bad"),
-     "open 0 0x2200 MPEGVideo a.b.MP3\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n"
+     "open 0 0x2200 waveaudio x.mp3.WAV\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n"
      "close 1 0\nopen 0 0x2200 waveaudio .wav\nplay 2 0x5 from 0 to 0x4d2\n"
      "status 2 0x100 item 1\nclose 2 0\nstatus 0 0x100 item 1\nclose 0 0\n"
      "open 0 0x2200 waveaudio bad.wav\nstatus 0 0x100 item 1\nclose 0 0\n"},
