@@ -84,11 +84,11 @@ void type_at(std::int64_t ms, const std::string &bytes) {
     for (char c : bytes)
         w.keys.push_back({ms, c});
 }
-int run_main(int opens) {
+int run_main(int opens, bool all) {
     w.budget = opens;
     int status;
     try {
-        status = player_main();
+        status = player_main(all);
     } catch (const exited &e) {
         status = e.status;
     } catch (const halted &) {
