@@ -83,12 +83,12 @@ while IFS=';' read -r args status out err; do
         exit 1
     fi
 done <<EOF
-/?;0;Usage: kestrova [-h | -V] [--] [FOLDER];
--h;0;Usage: kestrova [-h | -V] [--] [FOLDER];
+/?;0;Usage: kestrova [-a] [-h | -V] [--] [FOLDER];
+-h;0;Usage: kestrova [-a] [-h | -V] [--] [FOLDER];
 --version;0;kestrova $(sed -n 's/^project(kestrova VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt);
 ..\\empty;1;There are no mp3s.;
 ..\\nosuch;2;;kestrova: ..\\nosuch: 
---bogus;2;;Usage: kestrova [-h | -V] [--] [FOLDER]
+--bogus;2;;Usage: kestrova [-a] [-h | -V] [--] [FOLDER]
 EOF
 t3=$(date +%s)
 echo "windows: build $((t1 - t0)) s, Wine prefix ready after $((t2 - t0)) s, tests $((t3 - t2)) s"

@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Player, testing::ValuesIn(rows));
 // and the folder entered.
 TEST(Arguments, AsGetoptUsersReadThem) {
     // The help opens with the very line that a misuse prints alone.
-    const std::string usage = "Usage: kestrova [-h | -V] [--] [FOLDER]\n", help = usage,
+    const std::string usage = "Usage: kestrova [-a] [-h | -V] [--] [FOLDER]\n", help = usage,
                       version = "kestrova " KESTROVA_VERSION "\n";
     const struct {
         std::vector<std::string> args;
