@@ -105,20 +105,18 @@ plat::window get_console_window() {
 
 int play_file(const char *name, plat::window notice, std::uint32_t from, bool all) {
     const char *last_dot = std::strrchr(name, '.');
-    if (all) {
+    const std::size_t ext_len = last_dot ? std::strlen(last_dot + 1) : 0;
+    if (all && last_dot) {
         // The name goes to the device as it stands: extensions are not all three letters long.
         for (const playable_format &f : playable_formats) {
-            if (last_dot && same_but_for_case(last_dot + 1, f.extension)) {
+            if (same_but_for_case(last_dot + 1, f.extension)) {
                 open_on(name, f.device_type, notice, from);
                 return 0;
             }
         }
-        say_cannot_play(name, "not a format kestrova plays");
-        return 1;
     }
     char dot[32];
-    std::size_t ext_len = last_dot ? std::strlen(last_dot + 1) : sizeof dot;
-    if (ext_len < sizeof dot) {
+    if (!all && last_dot && ext_len < sizeof dot) {
         std::memcpy(dot, last_dot + 1, ext_len + 1);
         for (const extension &e : extensions) {
             if (std::strcmp(dot, e.ext) == 0) {
@@ -127,7 +125,7 @@ int play_file(const char *name, plat::window notice, std::uint32_t from, bool al
             }
         }
     }
-    say_cannot_play(name, refused_without_all);
+    say_cannot_play(name, all ? "not a format kestrova plays" : refused_without_all);
     return 1;
 }
 
