@@ -83,13 +83,43 @@ while IFS=';' read -r args status out err; do
         exit 1
     fi
 done <<EOF
-/?;0;Usage: kestrova [-h | -V] [--] [FOLDER];
--h;0;Usage: kestrova [-h | -V] [--] [FOLDER];
+/?;0;Usage: kestrova [-a] [-h | -V] [--] [FOLDER];
+-h;0;Usage: kestrova [-a] [-h | -V] [--] [FOLDER];
 --version;0;kestrova $(sed -n 's/^project(kestrova VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt);
 ..\\empty;1;There are no mp3s.;
+-a ..\\empty;1;There are no mp3s.;
 ..\\nosuch;2;;kestrova: ..\\nosuch: 
---bogus;2;;Usage: kestrova [-h | -V] [--] [FOLDER]
+--bogus;2;;Usage: kestrova [-a] [-h | -V] [--] [FOLDER]
 EOF
+
+# -a in a folder of wave, MP3 and other files: the wave and MP3 files listed in name order, the
+# extension in any case; each opened on its MCI device type by its name as it stands, as Wine's
+# trace of MCI shows; and each, an empty file, named on standard error with MCI's words. The
+# player goes round its list for ever, so it is ended once it has said all that.
+all=$build/options/all
+rm -rf "$all" && mkdir -p "$all"
+for name in b.Mp3 a.WAV c.txt d.mp3.bak; do : >"$all/$name"; done
+(cd "$all" && WINEDEBUG=-all,trace+mci exec timeout 120 wine ../../kestrova.exe -a </dev/null \
+    >../out 2>../err) &
+player=$!
+opened() {
+    grep -a -A1 "MCI_Open devType=L\"$1\"" "$build/options/err" |
+        grep -qF "lpstrElementName=L\"$2\""
+}
+named() { grep -aq "^kestrova: cannot play \"$1\": [A-Z]" "$build/options/err"; }
+listing=$(printf '0 | a\r\n1 | b\r\n\r\nKestrovaSonvane~ a~$ ')
+listed() { [ "$(head -c ${#listing} "$build/options/out")" = "$listing" ]; }
+end=$(($(date +%s) + 60))
+until opened waveaudio a.WAV && opened MPEGVideo b.Mp3 && named a.WAV && named b.Mp3 && listed; do
+    if [ "$(date +%s)" -gt "$end" ] || ! kill -0 "$player" 2>/dev/null; then
+        echo "windows -a: out: $(cat "$build/options/out");" \
+            "err: $(grep -v trace: "$build/options/err")" >&2
+        exit 1
+    fi
+    sleep 0.2
+done
+kill "$player" 2>/dev/null || true
+wait "$player" 2>/dev/null || true
 t3=$(date +%s)
 echo "windows: build $((t1 - t0)) s, Wine prefix ready after $((t2 - t0)) s, tests $((t3 - t2)) s"
 

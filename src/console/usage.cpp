@@ -9,12 +9,12 @@ namespace {
 
 // The first line of the help is all that a misuse prints, so the two cannot tell different
 // stories; the manual page's synopsis says the same. Windows's /? is -h, named below.
-const char synopsis[] = "Usage: kestrova [-h | -V] [--] [FOLDER]\n";
+const char synopsis[] = "Usage: kestrova [-a] [-h | -V] [--] [FOLDER]\n";
 
 // The same words as the manual page's options, commands and environment.
 const char usage_text[] =
     "Lists the first 50 wave files (*.wav) of FOLDER, or of the current folder, by name, and\n"
-    "plays them one after another, wrapping around.\n"
+    "plays them one after another, wrapping around; -a lists every format it plays instead.\n"
     "\n"
     "While a track plays, type a word and press Enter:\n"
     "  next, n...   the next track            before, b...  the previous track\n"
@@ -25,12 +25,15 @@ const char usage_text[] =
     "  exit         quit\n"
     "\n"
 #if defined(_WIN32)
+    "  -a, --all       wave and MP3 files (.wav .mp3), the extension in any letter case\n"
     "  -h, --help, /?  show this help and exit\n"
     "  -V, --version   show the version and exit\n"
     "  --              end the options: a FOLDER starting with '-' may follow\n"
     "\n"
     "More in README.txt, beside kestrova.exe.\n";
 #else
+    "  -a, --all      wave, MP3, FLAC, Ogg Vorbis and Opus files (.wav .mp3 .flac .ogg .oga\n"
+    "                 .opus), the extension in any letter case\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --             end the options: a FOLDER starting with '-' may follow\n"

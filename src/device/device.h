@@ -5,8 +5,25 @@
 
 #include "platform/platform.h"
 
+// What -a plays: an extension, matched without regard to ASCII letter case, and the MCI device
+// type that opens it. Wave audio has a device of its own; "MPEGVideo" is Windows' device for
+// MPEG audio, which the Linux engine gives every other format that libsndfile decodes.
+struct playable_format {
+    const char *extension;
+    const char *device_type;
+};
+inline constexpr playable_format playable_formats[] = {
+    {"wav", "waveaudio"},  {"mp3", "MPEGVideo"},
+#if !defined(_WIN32)
+    {"flac", "MPEGVideo"}, {"ogg", "MPEGVideo"}, {"oga", "MPEGVideo"}, {"opus", "MPEGVideo"},
+#endif
+};
+
 plat::window get_console_window();
-int play_file(const char *name, plat::window notice, std::uint32_t from);
+// Opens and plays a track: without -a (all false) only the extensions wav, WAV, mp3 and MP3, as
+// ever; with it, every playable format in any letter case. 1 when the file is refused unopened.
+// A file refused, or one that MCI cannot open, is named on standard error with the reason.
+int play_file(const char *name, plat::window notice, std::uint32_t from, bool all);
 int open_and_play(const char *name, int dot_position, plat::window notice, const int j[2],
                   std::uint32_t from);
 void close_device();

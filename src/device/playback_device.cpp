@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "device/device.h"
 
 namespace {
@@ -28,6 +29,58 @@ constexpr extension extensions[] = {
 const char *const device_types[] = {"MPEGVideo", "waveaudio"};
 const char *const extension_letters[2][2] = {{"mp3", "MP3"}, {"wav", "WAV"}};
 
+// The scan finds names in any letter case; without -a the device takes only these, which a name
+// such as Song.Wav then meets.
+const char *const refused_without_all = "without -a, only .wav, .WAV, .mp3 and .MP3 play";
+
+unsigned char upper(unsigned char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+bool same_but_for_case(const char *a, const char *b) {
+    for (; *a != '\0' && upper(*a) == upper(*b); ++a, ++b) {
+    }
+    return upper(*a) == upper(*b);
+}
+
+// A track that does not play would otherwise pass in a second of silence, as if it had: it is
+// named, with the reason, on a line of its own on standard error.
+void say_cannot_play(const char *name, const char *reason) {
+    char shown[256];
+    const std::size_t length = ::strnlen(name, sizeof shown - 1);
+    mask_controls(name, length, shown);
+    shown[length] = '\0';
+    char line[1024];
+    std::snprintf(line, sizeof line, "kestrova: cannot play \"%s\": %s", shown, reason);
+    plat::notice(line);
+}
+
+// Opens the file on a device of the type and starts it playing from `from`.
+void open_on(const char *file_name, const char *file_shurui, plat::window notice,
+             std::uint32_t from) {
+    mci::open_parms OpenParms{};
+    OpenParms.lpstrDeviceType = file_shurui;
+    OpenParms.lpstrElementName = file_name;
+    mci::play_parms PlayParms{};
+    PlayParms.dwCallback = reinterpret_cast<mci::dword_ptr>(notice);
+    PlayParms.dwFrom = from;
+
+    // A failed open hands back no identifier: nothing is played, and the device stays 0.
+    const mci::error error =
+        plat::mci_send(current_device, mci::open, mci::open_type | mci::open_element,
+                       reinterpret_cast<mci::dword_ptr>(&OpenParms));
+    if (error != 0) {
+        char reason[512];
+        if (!plat::mci_error_text(error, reason, sizeof reason))
+            std::snprintf(reason, sizeof reason, "MCI error %u", static_cast<unsigned>(error));
+        say_cannot_play(file_name, reason);
+        return;
+    }
+    current_device = OpenParms.wDeviceID;
+    plat::mci_send(current_device, mci::play, mci::notify | mci::from,
+                   reinterpret_cast<mci::dword_ptr>(&PlayParms));
+}
+
 } // namespace
 
 mci::device_id current_device_id() {
@@ -50,22 +103,29 @@ plat::window get_console_window() {
     return found;
 }
 
-int play_file(const char *name, plat::window notice, std::uint32_t from) {
+int play_file(const char *name, plat::window notice, std::uint32_t from, bool all) {
     const char *last_dot = std::strrchr(name, '.');
-    if (!last_dot)
-        return 1;
-    int dot_position = static_cast<int>(last_dot - name);
-    char dot[32];
-    std::size_t ext_len = std::strlen(last_dot + 1);
-    if (ext_len >= sizeof dot)
-        return 1;
-    std::memcpy(dot, last_dot + 1, ext_len + 1);
-    for (const extension &e : extensions) {
-        if (std::strcmp(dot, e.ext) == 0) {
-            const int j[2] = {e.family, e.upper};
-            return open_and_play(name, dot_position, notice, j, from);
+    const std::size_t ext_len = last_dot ? std::strlen(last_dot + 1) : 0;
+    if (all && last_dot) {
+        // The name goes to the device as it stands: extensions are not all three letters long.
+        for (const playable_format &f : playable_formats) {
+            if (same_but_for_case(last_dot + 1, f.extension)) {
+                open_on(name, f.device_type, notice, from);
+                return 0;
+            }
         }
     }
+    char dot[32];
+    if (!all && last_dot && ext_len < sizeof dot) {
+        std::memcpy(dot, last_dot + 1, ext_len + 1);
+        for (const extension &e : extensions) {
+            if (std::strcmp(dot, e.ext) == 0) {
+                const int j[2] = {e.family, e.upper};
+                return open_and_play(name, static_cast<int>(last_dot - name), notice, j, from);
+            }
+        }
+    }
+    say_cannot_play(name, all ? "not a format kestrova plays" : refused_without_all);
     return 1;
 }
 
@@ -79,21 +139,7 @@ int open_and_play(const char *name, int dot_position, plat::window notice, const
     std::memcpy(file_name, name, static_cast<std::size_t>(dot_position) + 1);
     std::memcpy(file_name + dot_position + 1, extension_letters[j[0]][j[1]], 4);
     std::strcpy(file_shurui, device_types[j[0]]);
-
-    mci::open_parms OpenParms{};
-    OpenParms.lpstrDeviceType = file_shurui;
-    OpenParms.lpstrElementName = file_name;
-    mci::play_parms PlayParms{};
-    PlayParms.dwCallback = reinterpret_cast<mci::dword_ptr>(notice);
-    PlayParms.dwFrom = from;
-
-    // A failed open hands back no identifier: nothing is played, and the device stays 0.
-    if (plat::mci_send(current_device, mci::open, mci::open_type | mci::open_element,
-                       reinterpret_cast<mci::dword_ptr>(&OpenParms)) != 0)
-        return 0;
-    current_device = OpenParms.wDeviceID;
-    plat::mci_send(current_device, mci::play, mci::notify | mci::from,
-                   reinterpret_cast<mci::dword_ptr>(&PlayParms));
+    open_on(file_name, file_shurui, notice, from);
     return 0;
 }
 

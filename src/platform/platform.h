@@ -31,11 +31,14 @@ struct find_data {
 
 using find_handle = void *; // nullptr: no search
 
-// Begins a search of the current folder for a pattern such as "*.wav", matched without
-// regard to ASCII letter case; fills the first match. nullptr when nothing matches or on failure.
-// Matches come in the volume's name order, as NTFS keeps it: letters compared without case. The
-// caller takes at most `most` of them; Linux, whose folders have no order, reads the whole folder
-// to sort it, and keeps only that many.
+// Begins a search of the current folder for a pattern such as "*.wav", or for a list of them
+// separated by ';' ("*.wav;*.mp3", as PathMatchSpec takes), matched without regard to ASCII
+// letter case ('*' any run of bytes, '?' any one; platform/wildcard.h); fills the first match.
+// nullptr when nothing matches or on failure. A name that matches any pattern of a list comes
+// once, and all come in one order: the volume's name order, as NTFS keeps it, letters compared
+// without case. The caller takes at most `most` of them; Linux, whose folders have no order,
+// reads the whole folder to sort it, and keeps only that many. Windows matches a single pattern
+// with FindFirstFile's own rules, which also try a file's short name.
 find_handle find_first(const char *pattern, find_data *found, std::size_t most);
 // Fills the next match; false when there is none or on failure.
 bool find_next(find_handle search, find_data *found);

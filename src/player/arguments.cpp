@@ -13,6 +13,7 @@ const char *const help_switches[] = {"-h", "--help",
 #endif
                                      nullptr};
 const char *const version_switches[] = {"-V", "--version", nullptr};
+const char *const all_switches[] = {"-a", "--all", nullptr};
 
 bool one_of(const char *arg, const char *const *table) {
     for (; *table != nullptr; ++table)
@@ -23,11 +24,12 @@ bool one_of(const char *arg, const char *const *table) {
 
 } // namespace
 
-int take_arguments(int argc, char **argv) {
+int take_arguments(int argc, char **argv, bool &all) {
     const char *folder = nullptr;
     int folders = 0;
     bool options = true;
-    // The first option decides, as a getopt loop that acts on each in turn would.
+    // The first of the help and the version decides, as a getopt loop that acts on each in turn
+    // would; -a only sets the mode, wherever it stands before "--".
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (options && std::strcmp(arg, "--") == 0) {
@@ -38,6 +40,8 @@ int take_arguments(int argc, char **argv) {
         } else if (options && one_of(arg, version_switches)) {
             show_version();
             return 0;
+        } else if (options && one_of(arg, all_switches)) {
+            all = true;
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
             show_misuse();
             return 2;

@@ -5,11 +5,12 @@
 
 int main(int argc, char **argv) {
     // With no argument the player is what it always was; the options and a folder only add to it.
+    bool all = false;
     if (argc > 1) {
-        const int status = take_arguments(argc, argv);
+        const int status = take_arguments(argc, argv, all);
         if (status >= 0)
             return status;
     }
     plat::console_open();
-    plat::exit_process(player_main());
+    plat::exit_process(player_main(all));
 }

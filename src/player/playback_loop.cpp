@@ -54,11 +54,12 @@ bool settle_index(loop_state &s) {
 
 } // namespace
 
-int player_main() {
+int player_main(bool all) {
     loop_state s;
+    s.all = all;
     std::srand(static_cast<unsigned>(static_cast<std::uint32_t>(plat::now_seconds())));
     s.window = get_console_window();
-    scan_tracks(s.filelist);
+    scan_tracks(s.filelist, s.all);
     if (is_end_mark(s.filelist[0])) {
         say("There are no mp3s.\n");
         plat::read_char();
@@ -77,7 +78,7 @@ int player_main() {
             return 0;
         say("\n");
         print_prompt(s.filelist[s.index]);
-        play_file(s.filelist[s.index], s.window, 0);
+        play_file(s.filelist[s.index], s.window, 0, s.all);
         s.length = track_length();
         s.start = plat::now_seconds();
         wait_track(s);

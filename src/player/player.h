@@ -13,7 +13,8 @@ using track_list = char[max_tracks][entry_size];
 
 extern const char end_mark[]; // "else no"
 
-void scan_tracks(track_list &filelist);
+// Fills the list with the folder's *.wav names, or with all (-a) those of every playable format.
+void scan_tracks(track_list &filelist, bool all);
 int is_end_mark(const char *entry);
 int count_tracks(const track_list &filelist);
 void list_tracks(const track_list &filelist);
@@ -39,6 +40,7 @@ struct loop_state {
     std::int64_t start = 0;
     std::int32_t length = 0;       // the track's length in whole seconds
     plat::window window = nullptr; // the console's window, which the device's notices go to
+    bool all = false;              // -a: every playable format, in any letter case
 };
 
 // Reads one command word and applies its code to the loop state.
@@ -46,9 +48,11 @@ void command_handoff(loop_state &state);
 // Applies state.code to the loop state.
 void dispatch(loop_state &state);
 
-// The whole program; returns the exit status when the play cycle ends by itself.
-int player_main();
+// The whole program, with -a or without; returns the exit status when the play cycle ends by
+// itself.
+int player_main(bool all);
 
-// Acts on the command line: the help or the version (then 0), a folder to play from (then -1:
-// play on), or what cannot be followed, said on standard error (then 2, as getopt's users do).
-int take_arguments(int argc, char **argv);
+// Acts on the command line: the help or the version (then 0), -a (all set) or a folder to play
+// from (then -1: play on), or what cannot be followed, said on standard error (then 2, as
+// getopt's users do).
+int take_arguments(int argc, char **argv, bool &all);

@@ -1,7 +1,10 @@
-// The track list: the folder's wave files, scanned once, and the two outputs that show their names.
+// The track list: the folder's wave files, or with -a its playable files, scanned once, and the two
+// outputs that show their names.
+#include <cstdio>
 #include <cstring>
 
 #include "console/console.h"
+#include "device/device.h"
 #include "player/player.h"
 
 const char end_mark[] = "else no";
@@ -23,9 +26,19 @@ bool next_fitting(plat::find_handle search, plat::find_data *found) {
 
 } // namespace
 
-void scan_tracks(track_list &filelist) {
+void scan_tracks(track_list &filelist, bool all) {
+    // With -a, one pattern for each playable format: "*.wav;*.mp3;...".
+    char patterns[128] = "*.wav";
+    if (all) {
+        patterns[0] = '\0';
+        for (const playable_format &f : playable_formats) {
+            const std::size_t used = std::strlen(patterns);
+            std::snprintf(patterns + used, sizeof patterns - used, "%s*.%s", used ? ";" : "",
+                          f.extension);
+        }
+    }
     plat::find_data name;
-    plat::find_handle search = plat::find_first("*.wav", &name, max_tracks);
+    plat::find_handle search = plat::find_first(patterns, &name, max_tracks);
     int n = 0;
     if (search) {
         bool have = fits_entry(name) || next_fitting(search, &name);

@@ -1,5 +1,6 @@
-# The folder search through the real player: the wave files in the volume's name order, letters
-# compared without case, the first 50 of them, in a folder of any size.
+# The folder search through the real player: the wave files, or with -a every playable file, in the
+# volume's name order, letters compared without case, the first 50 of them, in a folder of any
+# size.
 import random
 import re
 
@@ -8,16 +9,21 @@ import pytest
 ALBUM = [f"{i:02} - song.wav" for i in range(1, 13)]
 TRACKS = [f"track {i:02}.wav" for i in range(1, 61)]
 
-# Names created in this order, and the names listed. Upper-casing puts '_' after the letters and
-# bytes above 0x7f after both; names that differ only in case follow their own bytes.
+MIXED = ["b.MP3", "a.flac", "C.Opus", "d.txt", "e.wav", "f.OGG", "g.oga", "h.wave", "i.mp3.bak"]
+
+# Names created in this order, the names listed, and the options. Upper-casing puts '_' after the
+# letters and bytes above 0x7f after both; names that differ only in case follow their own bytes.
 ORDERS = {
-    "album created backwards": (ALBUM[::-1], ALBUM),
-    "60 shuffled: the first 50 by name": (random.Random(7).sample(TRACKS, 60), TRACKS[:50]),
-    "case ignored": (["b.wav", "A.wav", "c.WAV"], ["A.wav", "b.wav", "c.WAV"]),
+    "album created backwards": (ALBUM[::-1], ALBUM, []),
+    "60 shuffled: the first 50 by name": (random.Random(7).sample(TRACKS, 60), TRACKS[:50], []),
+    "case ignored": (["b.wav", "A.wav", "c.WAV"], ["A.wav", "b.wav", "c.WAV"], []),
     "upper-cased, not lower-cased": (["_a.wav", "b.wav", "z.wav", "é.wav"],
-                                     ["b.wav", "z.wav", "_a.wav", "é.wav"]),
+                                     ["b.wav", "z.wav", "_a.wav", "é.wav"], []),
     "differing only in case": (["ab.wav", "Ab.wav", "aB.wav", "AB.wav"],
-                               ["AB.wav", "Ab.wav", "aB.wav", "ab.wav"]),
+                               ["AB.wav", "Ab.wav", "aB.wav", "ab.wav"], []),
+    "mixed formats: the wave files alone": (MIXED, ["e.wav"], []),
+    "-a: every playable format, one name order": (
+        MIXED, ["a.flac", "b.MP3", "C.Opus", "e.wav", "f.OGG", "g.oga"], ["-a"]),
 }
 
 
@@ -26,11 +32,11 @@ def names(p):
     return re.findall(rb"^\d+ *\| (.*)$", p.expect(b"~$ "), re.M)
 
 
-@pytest.mark.parametrize("created,listed", ORDERS.values(), ids=ORDERS.keys())
-def test_tracks_are_listed_in_name_order(tmp_path, player, created, listed):
+@pytest.mark.parametrize("created,listed,args", ORDERS.values(), ids=ORDERS.keys())
+def test_tracks_are_listed_in_name_order(tmp_path, player, created, listed, args):
     for name in created:
         (tmp_path / name).touch()
-    p = player(tmp_path)
+    p = player(tmp_path, args)
     assert names(p) == [n.rsplit(".", 1)[0].encode() for n in listed]
 
 

@@ -9,7 +9,7 @@ from conftest import KESTROVA, listing, prompt, read_until, write_wav
 PLAYED = listing([b"a"]) + b"\n" + prompt(b"a") * 2
 NO_SOUND = (b'kestrova: no sound: cannot open ALSA PCM "nosuch" (No such file or directory); '
             b"set AUDIODEV, see 'aplay -L'\n")
-USAGE = b"Usage: kestrova [-h | -V] [--] [FOLDER]\n"
+USAGE = b"Usage: kestrova [-a] [-h | -V] [--] [FOLDER]\n"
 HELP = USAGE  # the help starts with the usage line: all of it that is checked here
 
 # Arguments ({} is a folder of tracks, not the one the player starts in), AUDIODEV, then the
@@ -19,6 +19,7 @@ RUNS = {
     "no argument, in a folder without tracks": ([], "null", 1, b"There are no mp3s.\n", b""),
     "help": (["--help"], "null", 0, HELP, b""),
     "a folder of tracks": (["{}"], "null", 0, PLAYED, b""),
+    "-a, then a folder after --": (["-a", "--", "{}"], "null", 0, PLAYED, b""),
     "no such folder": (["/no/such"], "null", 2, b"", b"kestrova: /no/such: No such file or directory\n"),
     "a folder that cannot be listed": (["{}/locked"], "null", 2, b"",
                                        b"kestrova: {}/locked: Permission denied\n"),

@@ -7,6 +7,7 @@
 
 #include "device/device.h"
 #include "platform/platform.h"
+#include "platform/wildcard.h"
 #include "player/player.h"
 
 fake::record fake::seen;
@@ -23,6 +24,7 @@ struct key {
 
 struct world {
     std::vector<std::string> folder;
+    std::string pattern;
     std::size_t next_name = 0;
     bool searching = false;
     std::uint32_t length = 0;
@@ -82,11 +84,11 @@ void type_at(std::int64_t ms, const std::string &bytes) {
     for (char c : bytes)
         w.keys.push_back({ms, c});
 }
-int run_main(int opens) {
+int run_main(int opens, bool all) {
     w.budget = opens;
     int status;
     try {
-        status = player_main();
+        status = player_main(all);
     } catch (const exited &e) {
         status = e.status;
     } catch (const halted &) {
@@ -110,17 +112,22 @@ void exit_process(int status) {
     throw fake::exited{status};
 }
 
-find_handle find_first(const char *, find_data *found, std::size_t) {
+find_handle find_first(const char *pattern, find_data *found, std::size_t) {
+    w.pattern = pattern;
     w.next_name = 0;
     w.searching = find_next(&w, found);
     return w.searching ? &w : nullptr;
 }
 
 bool find_next(find_handle, find_data *found) {
-    if (w.next_name >= w.folder.size())
-        return false;
-    std::snprintf(found->cFileName, sizeof found->cFileName, "%s", w.folder[w.next_name++].c_str());
-    return true;
+    while (w.next_name < w.folder.size()) {
+        const std::string &name = w.folder[w.next_name++];
+        if (wildcard_match_any(w.pattern.c_str(), name.c_str())) {
+            std::snprintf(found->cFileName, sizeof found->cFileName, "%s", name.c_str());
+            return true;
+        }
+    }
+    return false;
 }
 
 void find_close(find_handle) {

@@ -29,15 +29,15 @@ struct record {
 };
 extern record seen;
 
-// A fresh world: the folder search reports these names in this order, a file opens unless its
-// name begins with "bad" and then lasts length_ms, nothing is typed, the console title is
-// "console".
+// A fresh world: the folder search reports those of these names that match its patterns, in this
+// order, a file opens unless its name begins with "bad" and then lasts length_ms, nothing is
+// typed, the console title is "console".
 void reset(std::vector<std::string> folder = {}, std::uint32_t length_ms = 3000);
 // Bytes typed on the keyboard, arriving at the given time.
 void type_at(std::int64_t ms, const std::string &bytes);
-// Runs player_main and halts it when it goes to open a file after `opens`: its status, or -1
-// when halted.
-int run_main(int opens);
+// Runs player_main, with -a or without, and halts it when it goes to open a file after `opens`:
+// its status, or -1 when halted.
+int run_main(int opens, bool all = false);
 // The folder search is closed and the console title is what it was.
 bool left_as_found();
 

@@ -22,6 +22,8 @@ struct row {
     std::string out = {}; // a part of the output
     std::string mci = {}; // every MCI command, when given
     std::uint32_t length_ms = 3000;
+    std::string err = {}; // all of standard error
+    bool all = false;     // -a
 };
 
 void PrintTo(const row &r, std::ostream *os) {
@@ -45,6 +47,21 @@ std::string prompt(const std::string &name, int times = 1) {
 const std::string listing = "0 | 0\n1 | 1\n2 | 2\n3 | 3\n4 | 4\n";
 const std::string first_track =
     "open 0 0x2200 waveaudio 0.wav\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n";
+
+// With -a, 120 names, every other one playable.
+std::vector<std::string> half_mp3(int n) {
+    std::vector<std::string> list;
+    for (int i = 0; i < n; ++i)
+        list.push_back(std::to_string(i) + (i % 2 ? ".Mp3" : ".txt"));
+    return list;
+}
+
+// Windows plays wave and MPEG audio alone.
+#if defined(_WIN32)
+const std::string every_format = "0 | f\n1 | h\n\n";
+#else
+const std::string every_format = "0 | f\n1 | b\n2 | c\n3 | d\n4 | e\n5 | h\n\n";
+#endif
 
 // Five tracks of 3 s each unless a row says otherwise; a track of 3 s is held 4 s.
 const row rows[] = {
@@ -72,15 +89,43 @@ const row rows[] = {
      "",
      std::string(251, 'y') + "@0 b@4 halt@8",
      "0 | " + std::string(251, 'y') + "\n1 | b\n\n"},
-    {"the last extension picks the device; a refused or failing file is announced and held 1 s",
-     {"a.b.MP3", ".wav", "Song.Wav", "bad.wav"},
+    {"*.wav alone; the last extension picks the device; a refused or failing file is announced, "
+     "named and held 1 s",
+     {"x.mp3.WAV", ".wav", "Song.Wav", "bad.wav", "b.mp3"},
      "",
-     "a.b.MP3@0 @4 bad@9 halt@10",
-     "\n" + prompt("Song") + "\n" + prompt("bad"),
-     "open 0 0x2200 MPEGVideo a.b.MP3\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n"
+     "x.mp3.WAV@0 @4 bad@9 halt@10",
+     "0 | x.mp3\n1 | \n2 | Song\n3 | bad\n\n" + prompt("x.mp3") + "\n" + prompt("") + "\n" +
+         prompt("Song") + "\n" + prompt("bad"),
+     "open 0 0x2200 waveaudio x.mp3.WAV\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n"
      "close 1 0\nopen 0 0x2200 waveaudio .wav\nplay 2 0x5 from 0 to 0x4d2\n"
      "status 2 0x100 item 1\nclose 2 0\nstatus 0 0x100 item 1\nclose 0 0\n"
-     "open 0 0x2200 waveaudio bad.wav\nstatus 0 0x100 item 1\nclose 0 0\n"},
+     "open 0 0x2200 waveaudio bad.wav\nstatus 0 0x100 item 1\nclose 0 0\n",
+     3000,
+     "kestrova: cannot play \"Song.Wav\": without -a, only .wav, .WAV, .mp3 and .MP3 play\n"
+     "kestrova: cannot play \"bad.wav\": MCI error 275\n"},
+    {"-a: any case of extension, the name as it stands, MPEGVideo but for wave; failures named",
+     {"a.b.Mp3", "notes.txt", "Song.Wav", "x.wave", "bad\x07.MP3"},
+     "",
+     "a.b.Mp3@0 Song.Wav@4 bad\x07.MP3@8 halt@9",
+     "0 | a.b\n1 | Song\n2 | bad?\n\n",
+     "open 0 0x2200 MPEGVideo a.b.Mp3\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n"
+     "close 1 0\nopen 0 0x2200 waveaudio Song.Wav\nplay 2 0x5 from 0 to 0x4d2\n"
+     "status 2 0x100 item 1\nclose 2 0\nopen 0 0x2200 MPEGVideo bad\x07.MP3\n"
+     "status 0 0x100 item 1\nclose 0 0\n",
+     3000,
+     "kestrova: cannot play \"bad?.MP3\": MCI error 275\n",
+     true},
+    {"-a lists every playable format, in the search's order, and nothing else",
+     {"f.wav", "b.FLAC", "a.mp3.txt", "c.ogg", "d.Oga", "e.opus", "g.WMA", "h.mp3"},
+     "",
+     "f@0 halt@4",
+     every_format,
+     "",
+     3000,
+     "",
+     true},
+    {"-a keeps the first 50 names", half_mp3(120), "", "1.Mp3@0 halt@4",
+     "\n49| 99\n\n" + prompt("1"), "", 3000, "", true},
     {"'stop' closes the device and waits for a fresh key, not its line end; then the next entry",
      names(5), "@0.1 stop\n@60 k", "0@0 halt@60", prompt("0") + "\n" + prompt("1"),
      first_track + "close 1 0\nclose 0 0\n"},
@@ -153,10 +198,11 @@ TEST_P(Player, Runs) {
         opens += opened ? 1 : 0;
         expected += (expected.empty() ? "" : " ") + e;
     }
-    fake::run_main(opens);
+    fake::run_main(opens, r.all);
     EXPECT_EQ(fake::seen.events, expected);
     EXPECT_NE(fake::seen.output.find(r.out), std::string::npos) << fake::seen.output;
     EXPECT_EQ(r.mci.empty() ? r.mci : fake::seen.mci, r.mci);
+    EXPECT_EQ(fake::seen.errors, r.err);
     EXPECT_TRUE(fake::left_as_found());
 }
 
@@ -166,12 +212,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, Player, testing::ValuesIn(rows));
 // and the folder entered.
 TEST(Arguments, AsGetoptUsersReadThem) {
     // The help opens with the very line that a misuse prints alone.
-    const std::string usage = "Usage: kestrova [-h | -V] [--] [FOLDER]\n", help = usage,
+    const std::string usage = "Usage: kestrova [-a] [-h | -V] [--] [FOLDER]\n", help = usage,
                       version = "kestrova " KESTROVA_VERSION "\n";
     const struct {
         std::vector<std::string> args;
         int status;
         std::string out, err, entered;
+        bool all = false;
     } rows[] = {
         {{"--help", "--bogus"}, 0, help, "", ""},
         {{"-h"}, 0, help, "", ""},
@@ -181,6 +228,12 @@ TEST(Arguments, AsGetoptUsersReadThem) {
         {{"a", "b"}, 2, "", usage, ""},
         {{"--", "-x"}, -1, "", "", "-x"},
         {{"--"}, -1, "", "", ""},
+        {{"-a"}, -1, "", "", "", true},
+        {{"x", "--all"}, -1, "", "", "x", true},
+        {{"-a", "--", "-x"}, -1, "", "", "-x", true},
+        {{"--", "-a"}, -1, "", "", "-a"},
+        {{"--all", "-h"}, 0, help, "", "", true},
+        {{"-a", "x", "y"}, 2, "", usage, "", true},
         {{"/no/\x1b[2J"}, 2, "", "kestrova: /no/?[2J: No such file or directory\n", "/no/\x1b[2J"},
     };
     for (const auto &r : rows) {
@@ -190,8 +243,10 @@ TEST(Arguments, AsGetoptUsersReadThem) {
             argv.push_back(const_cast<char *>(arg.c_str()));
         argv.push_back(nullptr);
         const std::string &first = r.args[0];
-        EXPECT_EQ(take_arguments(static_cast<int>(argv.size()) - 1, argv.data()), r.status)
+        bool all = false;
+        EXPECT_EQ(take_arguments(static_cast<int>(argv.size()) - 1, argv.data(), all), r.status)
             << first;
+        EXPECT_EQ(all, r.all) << first;
         const std::string &out = fake::seen.output;
         EXPECT_EQ(r.out.empty() ? out : out.substr(0, r.out.size()), r.out) << first;
         EXPECT_EQ(fake::seen.errors, r.err) << first;

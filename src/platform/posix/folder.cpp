@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/ascii.h"
+#include "platform/wildcard.h"
 
 namespace {
 
@@ -50,40 +51,14 @@ bool kept_before(const kept_name &a, const kept_name &b) {
     return name_before(a.text, b.text);
 }
 
-// '*' matches any run of bytes, '?' any one byte; other bytes match themselves, with ASCII
-// letters compared without case. Bytes above 0x7f compare exactly, whatever the locale.
-bool wildcard_match(const char *pattern, const char *name) {
-    const char *star = nullptr;
-    const char *resume = nullptr;
-    while (*name != '\0') {
-        if (*pattern == '*') {
-            star = pattern++;
-            resume = name;
-        } else if (*pattern != '\0' &&
-                   (*pattern == '?' || ascii_upper(*pattern) == ascii_upper(*name))) {
-            ++pattern;
-            ++name;
-        } else if (star != nullptr) {
-            pattern = star + 1;
-            name = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == '*') {
-        ++pattern;
-    }
-    return *pattern == '\0';
-}
-
-// Reads every matching name of the folder, keeping the `most` first in name order: a name is
-// copied only when it belongs among them, over the greatest of those kept so far.
+// Reads every name of the folder that matches one of the patterns, keeping the `most` first in name
+// order: a name is copied only when it belongs among them, over the greatest of those kept so far.
 void read_folder(DIR *dir, const char *pattern, std::size_t most, search_state &search) {
     std::vector<kept_name> &heap = search.names;
     heap.reserve(most);
     while (const dirent *entry = readdir(dir)) {
         const std::size_t length = std::strlen(entry->d_name);
-        if (length > longest_name || !wildcard_match(pattern, entry->d_name)) {
+        if (length > longest_name || !plat::wildcard_match_any(pattern, entry->d_name)) {
             continue;
         }
         if (heap.size() < most) {

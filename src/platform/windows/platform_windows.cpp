@@ -1,5 +1,6 @@
 // The Windows platform: console runtime, directory search, clock, window lookup and output.
 #include "platform/platform.h"
+#include "platform/wildcard.h"
 #include "platform/windows/text.h"
 
 #include <conio.h>
@@ -7,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
+#include <string>
 
 #include <windows.h>
 
@@ -80,34 +83,59 @@ bool enter_folder(const char *path, char *reason, std::size_t size) {
 }
 
 // The volume gives its own order, one name at a time, so no more than the caller takes is read.
-find_handle find_first(const char *pattern, find_data *found, std::size_t) {
-    WIN32_FIND_DATAA native;
-    HANDLE search = FindFirstFileA(pattern, &native);
-    if (search == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    while (!copy_if_fits(native, found)) {
-        if (!FindNextFileA(search, &native)) {
-            FindClose(search);
-            return nullptr;
-        }
-    }
-    return search;
+// FindFirstFile takes one pattern: a list is matched here against every name of the folder, so
+// that its matches still come in that one order, each once.
+namespace {
+
+struct search {
+    HANDLE handle;
+    std::string patterns; // empty: FindFirstFile's own pattern is all there is to match
+};
+
+bool take_if_wanted(const search &s, const WIN32_FIND_DATAA &native, find_data *found) {
+    return (s.patterns.empty() || wildcard_match_any(s.patterns.c_str(), native.cFileName)) &&
+           copy_if_fits(native, found);
 }
 
-bool find_next(find_handle search, find_data *found) {
+} // namespace
+
+find_handle find_first(const char *pattern, find_data *found, std::size_t) {
+    const bool list = std::strchr(pattern, ';') != nullptr;
+    WIN32_FIND_DATAA native;
+    HANDLE handle = FindFirstFileA(list ? "*" : pattern, &native);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    search *s = nullptr;
+    try {
+        s = new search{handle, list ? pattern : ""};
+    } catch (const std::bad_alloc &) {
+        FindClose(handle);
+        return nullptr;
+    }
+    if (!take_if_wanted(*s, native, found) && !find_next(s, found)) {
+        find_close(s);
+        return nullptr;
+    }
+    return s;
+}
+
+bool find_next(find_handle search_handle, find_data *found) {
+    const auto *s = static_cast<const search *>(search_handle);
     WIN32_FIND_DATAA native;
     do {
-        if (!FindNextFileA(search, &native)) {
+        if (!FindNextFileA(s->handle, &native)) {
             return false;
         }
-    } while (!copy_if_fits(native, found));
+    } while (!take_if_wanted(*s, native, found));
     return true;
 }
 
-void find_close(find_handle search) {
-    if (search != nullptr) {
-        FindClose(search);
+void find_close(find_handle search_handle) {
+    if (search_handle != nullptr) {
+        auto *s = static_cast<search *>(search_handle);
+        FindClose(s->handle);
+        delete s;
     }
 }
 
