@@ -5,8 +5,9 @@ set -eu
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
       dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck
-      pulseaudio pulseaudio-utils"
-# The sound-server tests start a private PulseAudio.
+      pulseaudio pulseaudio-utils libmpg123-dev lame flac vorbis-tools opus-tools"
+# The sound-server tests start a private PulseAudio; the format tests encode one sweep with
+# Debian's encoders.
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
 # Before it builds anything, the test command checks the C++ formatting with clang-format and
