@@ -10,7 +10,10 @@ set -eu
 
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
-      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck"
+      dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck
+      libmpg123-dev flac vorbis-tools opus-tools"
+# MPEG audio is decoded with libmpg123; the format tests encode one sweep with Debian's encoders
+# (lame comes with the bench's packages).
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
 # Before it builds anything, the test command checks the C++ formatting with clang-format and

@@ -94,7 +94,7 @@ class engine {
         if (same_name(parms->lpstrDeviceType, "waveaudio"))
             kinds = file_kinds::wave;
         else if (same_name(parms->lpstrDeviceType, "MPEGVideo"))
-            kinds = file_kinds::wave_or_mpeg;
+            kinds = file_kinds::any;
         else
             return mci::err_invalid_device_name;
 

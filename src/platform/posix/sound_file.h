@@ -3,6 +3,8 @@
 
 #include <sndfile.h>
 
+struct mpg123_handle_struct;
+
 #include <cstddef>
 #include <cstdint>
 
@@ -11,8 +13,9 @@
 
 namespace plat::audio {
 
-// What a device type plays: "waveaudio" only RIFF wave files, "MPEGVideo" MPEG audio as well.
-enum class file_kinds { wave, wave_or_mpeg };
+// What a device type plays: "waveaudio" only RIFF wave files; "MPEGVideo" every kind the player
+// reads: wave, MPEG audio, FLAC, Ogg Vorbis and Ogg Opus.
+enum class file_kinds { wave, any };
 
 class sound_file {
   public:
@@ -45,8 +48,12 @@ class sound_file {
 
   private:
     mci::error refuse(mci::error error, const char *reason);
+    mci::error open_sndfile(int kind);
+    mci::error open_mpeg();
 
+    // One of the two decoders: libsndfile's or libmpg123's.
     SNDFILE *file_ = nullptr;
+    mpg123_handle_struct *mpeg_ = nullptr;
     char reason_[128] = "";
     int fd_ = -1;
     sample_format format_ = sample_format::s16;
