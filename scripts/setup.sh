@@ -23,7 +23,8 @@ pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasoun
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
 # bench/run and the peers it measures Kestrova against; the sound-server tests and the bench
 # start a private sound server.
-bench_pkgs="python3 python3-psutil mpg123 sox libsox-fmt-alsa libsox-fmt-mp3 lame"
+bench_pkgs="python3 python3-psutil mpg123 sox libsox-fmt-alsa libsox-fmt-mp3 lame
+            gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-base gstreamer1.0-alsa"
 case ${1:-pulse} in
 pulse) bench_pkgs="$bench_pkgs pulseaudio pulseaudio-utils" ;;
 pipewire) bench_pkgs="$bench_pkgs pipewire pipewire-bin wireplumber pipewire-alsa dbus" ;;
