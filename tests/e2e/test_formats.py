@@ -55,9 +55,9 @@ def test_each_format_plays_whole_for_its_real_length(tmp_path, player, sweep, na
     heard = tmp_path.parent / f"{tmp_path.name}.raw"
     p = player(tmp_path, ["-a"], env={"AUDIODEV": f"file:'{heard}',raw"})
     p.expect(prompt(name.rsplit(".", 1)[0].encode()))
-    p.send(b"time\n")
+    # The end of the list ends the player: the track is played once, whatever the machine's pace.
+    p.send(b"alloop\ntime\n")
     p.expect(b" / 0 min %d sec\n" % SECONDS)
-    p.send(b"alloop\n")
     assert p.wait() == 0
     if rate == 0:
         assert heard.read_bytes() == samples.tobytes()
@@ -82,5 +82,7 @@ def test_a_file_that_cannot_be_played_is_named(tmp_path, player, args, name, rea
     p.expect(prompt(b"broken"))
     p.send(b"next\nexit\n")
     assert p.wait() == 1
+    # Once a play: the short track may come round again before the words are read.
+    plays = p.seen.count(prompt(b"broken"))
     said = b'kestrova: cannot play "%s": %s\n' % (name.encode(), reason)
-    assert p.proc.stderr.read() == said * 2
+    assert plays >= 2 and p.proc.stderr.read() == said * plays
