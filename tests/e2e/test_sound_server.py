@@ -4,10 +4,9 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 
 import pytest
-from conftest import listing, prompt
+from conftest import listing, prompt, read_until
 
 HUNG = (b'kestrova: no sound: ALSA PCM "pulse" does not answer; '
         b"set AUDIODEV, see 'aplay -L'\n")
@@ -24,16 +23,11 @@ def pulse():
     env = {**os.environ, "HOME": home, "XDG_RUNTIME_DIR": home, "XDG_CONFIG_HOME": home,
            "PULSE_SERVER": f"unix:{home}/native"}
     server = subprocess.Popen(["pulseaudio", "-n", "-F", f"{home}/default.pa", "--daemonize=no",
-                               "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr"],
-                              env=env, stderr=subprocess.DEVNULL)
+                               "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
+                               "--log-level=info"], env=env, stderr=subprocess.PIPE)
+    # Its log, a few kilobytes a test, says when it is ready and when a stream comes.
+    read_until(server.stderr.fileno(), b"Daemon startup complete.\n")
     server.env = env
-    server.streams = lambda: subprocess.run(["pactl", "list", "short", "sink-inputs"], env=env,
-                                            capture_output=True).stdout
-    for _ in range(300):
-        if subprocess.run(["pactl", "info"], env=env, capture_output=True).returncode == 0:
-            break
-        assert server.poll() is None, "PulseAudio did not start"
-        time.sleep(0.1)
     yield server
     server.send_signal(signal.SIGCONT)
     server.kill()
@@ -48,10 +42,8 @@ def test_a_hung_server_never_holds_the_player(folder, player, pulse, hung):
     p = player(folder(["a.wav", "b.wav"]), env={**pulse.env, "AUDIODEV": "pulse"})
     p.expect_next(listing([b"a", b"b"]) + b"\n" + prompt(b"a"))
     if hung == "mid-track":
-        for _ in range(300):
-            if pulse.streams():
-                break
-            time.sleep(0.1)
+        # Stopped once the player's stream is there.
+        read_until(pulse.stderr.fileno(), b'Created input 0 "ALSA Playback"')
         pulse.send_signal(signal.SIGSTOP)
     # Each answer within a few seconds, where a hung server held the player for ever.
     p.term.timeout = 5

@@ -34,6 +34,16 @@ int __wrap_snd_pcm_open(snd_pcm_t **pcm, const char *name, snd_pcm_stream_t stre
     return __real_snd_pcm_open(pcm, name, stream, mode);
 }
 
+int __real_sf_close(SNDFILE *);
+
+int __wrap_sf_close(SNDFILE *file) {
+    const int closed = __real_sf_close(file);
+    std::lock_guard<std::mutex> lock(device->mutex);
+    ++device->files_closed;
+    device->changed.notify_all();
+    return closed;
+}
+
 int __wrap_snd_pcm_close(snd_pcm_t *pcm) {
     device->hold_if_blocked(fake_device::close);
     const int closed = __real_snd_pcm_close(pcm);

@@ -41,7 +41,7 @@ struct fake_device {
     std::chrono::steady_clock::time_point started;
     long unplayed_cap = 0, unplayed = 0; // frames written that a drop or prepare loses
     int writes = 0, refused = 0, resumes = 0, pauses = 0, drops = 0, delays = 0, opens = 0,
-        closes = 0;
+        closes = 0, files_closed = 0;
     bytes heard;
 
     ~fake_device() { ::close(fd); }

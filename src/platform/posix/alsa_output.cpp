@@ -40,13 +40,11 @@ bool nap(play_control &control, int ms) {
 // alsa-lib prints its own complaints to stderr, which would land in the player's screen.
 void quiet(const char *, int, const char *, int, const char *, ...) {}
 
-// Silence that looks like play is a failure reported as success: the user hears of it once.
 void no_sound(const char *what, const std::string &pcm, int error) {
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "kestrova: no sound: %s ALSA PCM \"%s\" (%s); set AUDIODEV, see 'aplay -L'", what,
-                  pcm.c_str(), snd_strerror(error));
-    posix::notify(line);
+    char why[256];
+    std::snprintf(why, sizeof why, "%s ALSA PCM \"%s\" (%s)", what, pcm.c_str(),
+                  snd_strerror(error));
+    say_no_sound(why);
 }
 
 snd_pcm_format_t alsa_format(sample_format format) {
@@ -93,6 +91,12 @@ bool configure(snd_pcm_t *pcm, snd_pcm_format_t format, unsigned channels, unsig
 }
 
 } // namespace
+
+void say_no_sound(const char *why) {
+    char line[512];
+    std::snprintf(line, sizeof line, "kestrova: no sound: %s; set AUDIODEV, see 'aplay -L'", why);
+    posix::notify(line);
+}
 
 std::size_t sample_bytes(sample_format format) {
     switch (format) {
@@ -160,8 +164,9 @@ bool alsa_output::reopen(play_control &control) {
     if (control.stop_requested())
         return false;
     if (pcm_) {
-        no_sound("lost", name_, failure_ ? failure_ : -EIO);
-        failure_ = failure_ ? failure_ : -EIO;
+        if (failure_ == 0)
+            failure_ = -EIO;
+        no_sound("lost", name_, failure_);
         close();
     }
     // Nothing plays meanwhile: a pause waits for its resume, and Ctrl-Z's hold is answered at once.

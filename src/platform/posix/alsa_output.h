@@ -20,6 +20,10 @@ enum class sample_format { s16, s32, f32, f64 };
 
 std::size_t sample_bytes(sample_format format);
 
+// Silence that looks like play is a failure reported as success: the user hears why, in the
+// run's one notice.
+void say_no_sound(const char *why);
+
 class alsa_output {
   public:
     alsa_output() = default;

@@ -189,15 +189,12 @@ void mci_device::stop() {
     }
     now_->let_go = true;
     stuck.add(now_->pcm);
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "kestrova: no sound: ALSA PCM \"%s\" does not answer; set AUDIODEV, see "
-                  "'aplay -L'",
-                  now_->pcm.c_str());
+    char why[300];
+    std::snprintf(why, sizeof why, "ALSA PCM \"%s\" does not answer", now_->pcm.c_str());
     lock.unlock();
     thread_.detach();
     now_.reset();
-    posix::notify(line);
+    audio::say_no_sound(why);
 }
 
 bool mci_device::any_stuck() {

@@ -20,25 +20,17 @@ bool same_name(const char *a, const char *b) {
     return posix::same_ascii_text(a, b);
 }
 
-// What each error the engine hands back means, where no open has found a reason of its own.
-struct error_meaning {
-    mci::error error;
-    const char *words;
-};
-constexpr error_meaning error_words[] = {
-    {mci::err_invalid_device_id, "no device is open with that identifier"},
-    {mci::err_unrecognized_command, "the device does not know that command"},
-    {mci::err_hardware, "the sound device failed"},
-    {mci::err_invalid_device_name, "no such device type"},
-    {mci::err_out_of_memory, "out of memory"},
-    {mci::err_missing_parameter, "a parameter is missing"},
-    {mci::err_file_not_found, "the file cannot be found"},
-    {mci::err_invalid_file, "not a sound file the device plays"},
-    {mci::err_unsupported_function, "the device cannot do that"},
-};
-
 class engine {
   public:
+    // The words for an error: the reason that the last open to fail with it found.
+    bool error_text(mci::error error, char *text, std::size_t size) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (error != last_error_ || last_reason_.empty() || size == 0)
+            return false;
+        std::snprintf(text, size, "%s", last_reason_.c_str());
+        return true;
+    }
+
     // Closes every device, as the way out does; true when no thread is left in a sound device.
     bool close_all() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -122,24 +114,6 @@ class engine {
         return 0;
     }
 
-  public:
-    // The words for an error: the reason the last failed open found, else the error's own.
-    bool error_text(mci::error error, char *text, std::size_t size) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const char *words = nullptr;
-        if (error == last_error_ && !last_reason_.empty())
-            words = last_reason_.c_str();
-        for (const error_meaning &known : error_words) {
-            if (!words && known.error == error)
-                words = known.words;
-        }
-        if (!words || size == 0)
-            return false;
-        std::snprintf(text, size, "%s", words);
-        return true;
-    }
-
-  private:
     std::mutex mutex_;
     std::map<mci::device_id, std::unique_ptr<mci_device>> devices_;
     mci::error last_error_ = 0;
