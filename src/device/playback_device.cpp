@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/ascii.h"
 #include "console/console.h"
 #include "device/device.h"
 
@@ -32,16 +33,6 @@ const char *const extension_letters[2][2] = {{"mp3", "MP3"}, {"wav", "WAV"}};
 // The scan finds names in any letter case; without -a the device takes only these, which a name
 // such as Song.Wav then meets.
 const char *const refused_without_all = "without -a, only .wav, .WAV, .mp3 and .MP3 play";
-
-unsigned char upper(unsigned char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
-bool same_but_for_case(const char *a, const char *b) {
-    for (; *a != '\0' && upper(*a) == upper(*b); ++a, ++b) {
-    }
-    return upper(*a) == upper(*b);
-}
 
 // A track that does not play would otherwise pass in a second of silence, as if it had: it is
 // named, with the reason, on a line of its own on standard error.
@@ -109,7 +100,7 @@ int play_file(const char *name, plat::window notice, std::uint32_t from, bool al
     if (all && last_dot) {
         // The name goes to the device as it stands: extensions are not all three letters long.
         for (const playable_format &f : playable_formats) {
-            if (same_but_for_case(last_dot + 1, f.extension)) {
+            if (ascii::same_text(last_dot + 1, f.extension)) {
                 open_on(name, f.device_type, notice, from);
                 return 0;
             }

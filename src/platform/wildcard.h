@@ -2,11 +2,9 @@
 // a list of them separated by ';', as Windows' PathMatchSpec takes.
 #pragma once
 
-namespace plat {
+#include "common/ascii.h"
 
-inline unsigned char wildcard_upper(unsigned char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
+namespace plat {
 
 // Whether name matches the pattern that starts at pattern and ends at the next ';' or the end.
 // '*' matches any run of bytes, '?' any one byte; other bytes match themselves, with ASCII
@@ -20,7 +18,7 @@ inline bool wildcard_match(const char *pattern, const char *name) {
             star = pattern++;
             resume = name;
         } else if (!ends(pattern) &&
-                   (*pattern == '?' || wildcard_upper(*pattern) == wildcard_upper(*name))) {
+                   (*pattern == '?' || ascii::upper(*pattern) == ascii::upper(*name))) {
             ++pattern;
             ++name;
         } else if (star != nullptr) {

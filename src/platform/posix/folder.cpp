@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
+#include "common/ascii.h"
 #include "platform/platform.h"
-#include "platform/posix/ascii.h"
 #include "platform/wildcard.h"
 
 namespace {
@@ -31,7 +31,7 @@ struct search_state {
     std::size_t next = 0;
 };
 
-using posix::ascii_upper;
+using ascii::upper;
 
 // The order of an NTFS index: bytes compared unsigned with ASCII letters upper-cased, which for
 // UTF-8 is code point order. Linux can hold names that differ only in case; their own bytes
@@ -39,10 +39,10 @@ using posix::ascii_upper;
 bool name_before(const char *a, const char *b) {
     const auto *x = reinterpret_cast<const unsigned char *>(a);
     const auto *y = reinterpret_cast<const unsigned char *>(b);
-    for (; *x != 0 && ascii_upper(*x) == ascii_upper(*y); ++x, ++y) {
+    for (; *x != 0 && upper(*x) == upper(*y); ++x, ++y) {
     }
-    if (ascii_upper(*x) != ascii_upper(*y)) {
-        return ascii_upper(*x) < ascii_upper(*y);
+    if (upper(*x) != upper(*y)) {
+        return upper(*x) < upper(*y);
     }
     return std::strcmp(a, b) < 0;
 }

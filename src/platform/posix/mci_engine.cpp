@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
+#include "common/ascii.h"
 #include "platform/platform.h"
-#include "platform/posix/ascii.h"
 #include "platform/posix/hooks.h"
 #include "platform/posix/mci_device.h"
 
@@ -17,7 +17,7 @@ namespace {
 using audio::file_kinds;
 
 bool same_name(const char *a, const char *b) {
-    return posix::same_ascii_text(a, b);
+    return ascii::same_text(a, b);
 }
 
 class engine {
