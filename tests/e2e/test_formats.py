@@ -19,7 +19,6 @@ ENCODED = {
     "no xing.Mp3": (["lame", "--quiet", "-V2", "-t", "{src}", "{out}"], RATE),
     "cover art.mp3": (["lame", "--quiet", "-b", "128", "--ti", "{cover}", "{src}", "{out}"], RATE),
     "vorbis.Ogg": (["oggenc", "-Q", "{src}", "-o", "{out}"], RATE),
-    "vorbis.oga": (["oggenc", "-Q", "{src}", "-o", "{out}"], RATE),
     "opus.OPUS": (["opusenc", "--quiet", "{src}", "{out}"], 48000),
 }
 

@@ -19,7 +19,6 @@ RUNS = {
     "no argument, in a folder without tracks": ([], "null", 1, b"There are no mp3s.\n", b""),
     "help": (["--help"], "null", 0, HELP, b""),
     "a folder of tracks": (["{}"], "null", 0, PLAYED, b""),
-    "-a, then a folder after --": (["-a", "--", "{}"], "null", 0, PLAYED, b""),
     "no such folder": (["/no/such"], "null", 2, b"", b"kestrova: /no/such: No such file or directory\n"),
     "a folder that cannot be listed": (["{}/locked"], "null", 2, b"",
                                        b"kestrova: {}/locked: Permission denied\n"),

@@ -48,21 +48,6 @@ const std::string listing = "0 | 0\n1 | 1\n2 | 2\n3 | 3\n4 | 4\n";
 const std::string first_track =
     "open 0 0x2200 waveaudio 0.wav\nplay 1 0x5 from 0 to 0x4d2\nstatus 1 0x100 item 1\n";
 
-// With -a, 120 names, every other one playable.
-std::vector<std::string> half_mp3(int n) {
-    std::vector<std::string> list;
-    for (int i = 0; i < n; ++i)
-        list.push_back(std::to_string(i) + (i % 2 ? ".Mp3" : ".txt"));
-    return list;
-}
-
-// Windows plays wave and MPEG audio alone.
-#if defined(_WIN32)
-const std::string every_format = "0 | f\n1 | h\n\n";
-#else
-const std::string every_format = "0 | f\n1 | b\n2 | c\n3 | d\n4 | e\n5 | h\n\n";
-#endif
-
 // Five tracks of 3 s each unless a row says otherwise; a track of 3 s is held 4 s.
 const row rows[] = {
     {"an empty folder: only the message, a character read, status 1",
@@ -115,17 +100,6 @@ const row rows[] = {
      3000,
      "kestrova: cannot play \"bad?.MP3\": MCI error 275\n",
      true},
-    {"-a lists every playable format, in the search's order, and nothing else",
-     {"f.wav", "b.FLAC", "a.mp3.txt", "c.ogg", "d.Oga", "e.opus", "g.WMA", "h.mp3"},
-     "",
-     "f@0 halt@4",
-     every_format,
-     "",
-     3000,
-     "",
-     true},
-    {"-a keeps the first 50 names", half_mp3(120), "", "1.Mp3@0 halt@4",
-     "\n49| 99\n\n" + prompt("1"), "", 3000, "", true},
     {"'stop' closes the device and waits for a fresh key, not its line end; then the next entry",
      names(5), "@0.1 stop\n@60 k", "0@0 halt@60", prompt("0") + "\n" + prompt("1"),
      first_track + "close 1 0\nclose 0 0\n"},
@@ -233,7 +207,6 @@ TEST(Arguments, AsGetoptUsersReadThem) {
         {{"-a", "--", "-x"}, -1, "", "", "-x", true},
         {{"--", "-a"}, -1, "", "", "-a"},
         {{"--all", "-h"}, 0, help, "", "", true},
-        {{"-a", "x", "y"}, 2, "", usage, "", true},
         {{"/no/\x1b[2J"}, 2, "", "kestrova: /no/?[2J: No such file or directory\n", "/no/\x1b[2J"},
     };
     for (const auto &r : rows) {
