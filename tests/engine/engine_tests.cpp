@@ -82,7 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
         playable{"pcm24", "waveaudio", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 1, 1000, 60000, 60000},
         playable{"pcm32", "waveaudio", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 1, 22050, 5001, 226},
         playable{"double", "waveaudio", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 1, 44100, 5001, 113},
-        playable{"six", "waveaudio", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 6, 48000, 5001, 104},
         playable{"rf64", "waveaudio", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 2, 8000, 4000, 500},
         playable{"rifx", "waveaudio", SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 1, 8000,
                  800, 100},

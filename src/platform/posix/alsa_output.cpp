@@ -90,25 +90,74 @@ bool configure(snd_pcm_t *pcm, snd_pcm_format_t format, unsigned channels, unsig
            snd_pcm_sw_params(pcm, sw) == 0;
 }
 
+// ALSA's name for each speaker.
+unsigned alsa_position(speaker where) {
+    switch (where) {
+    case speaker::none:
+        return SND_CHMAP_UNKNOWN;
+    case speaker::mono:
+        return SND_CHMAP_MONO;
+    case speaker::front_left:
+        return SND_CHMAP_FL;
+    case speaker::front_right:
+        return SND_CHMAP_FR;
+    case speaker::front_centre:
+        return SND_CHMAP_FC;
+    case speaker::lfe:
+        return SND_CHMAP_LFE;
+    case speaker::back_left:
+        return SND_CHMAP_RL;
+    case speaker::back_right:
+        return SND_CHMAP_RR;
+    case speaker::front_left_centre:
+        return SND_CHMAP_FLC;
+    case speaker::front_right_centre:
+        return SND_CHMAP_FRC;
+    case speaker::back_centre:
+        return SND_CHMAP_RC;
+    case speaker::side_left:
+        return SND_CHMAP_SL;
+    case speaker::side_right:
+        return SND_CHMAP_SR;
+    case speaker::top_centre:
+        return SND_CHMAP_TC;
+    case speaker::top_front_left:
+        return SND_CHMAP_TFL;
+    case speaker::top_front_centre:
+        return SND_CHMAP_TFC;
+    case speaker::top_front_right:
+        return SND_CHMAP_TFR;
+    case speaker::top_back_left:
+        return SND_CHMAP_TRL;
+    case speaker::top_back_centre:
+        return SND_CHMAP_TRC;
+    case speaker::top_back_right:
+        return SND_CHMAP_TRR;
+    }
+    return SND_CHMAP_UNKNOWN;
+}
+
+// Tells a PCM that takes channel maps where each channel goes; false where it takes none.
+bool tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
+    snd_pcm_chmap_query_t **maps = snd_pcm_query_chmaps(pcm);
+    if (!maps)
+        return false;
+    snd_pcm_free_chmaps(maps);
+    // The map is its channel count followed by a position for each.
+    unsigned map[1 + most_placed] = {channels};
+    for (unsigned c = 0; c < channels; ++c)
+        map[1 + c] = alsa_position(layout[c]);
+    // A plugin that builds its stream as it is prepared takes the map at the next prepare.
+    return snd_pcm_set_chmap(pcm, reinterpret_cast<const snd_pcm_chmap_t *>(map)) >= 0 &&
+           snd_pcm_prepare(pcm) == 0;
+}
+
 } // namespace
 
 void say_no_sound(const char *why) {
     char line[512];
     std::snprintf(line, sizeof line, "kestrova: no sound: %s; set AUDIODEV, see 'aplay -L'", why);
     posix::notify(line);
-}
-
-std::size_t sample_bytes(sample_format format) {
-    switch (format) {
-    case sample_format::s16:
-        return 2;
-    case sample_format::s32:
-    case sample_format::f32:
-        return 4;
-    case sample_format::f64:
-        return 8;
-    }
-    return 0;
 }
 
 alsa_output::~alsa_output() {
@@ -123,13 +172,15 @@ void alsa_output::close() {
     }
 }
 
-bool alsa_output::open(const char *name, sample_format format, unsigned channels, unsigned rate) {
+bool alsa_output::open(const char *name, sample_format format, unsigned channels, unsigned rate,
+                       const channel_layout &layout) {
     static std::once_flag quieted;
     std::call_once(quieted, [] { snd_lib_error_set_handler(quiet); });
     name_ = name;
     format_ = format;
     channels_ = channels;
     rate_ = rate;
+    layout_ = layout;
     return open_pcm();
 }
 
@@ -145,7 +196,19 @@ bool alsa_output::open_pcm() {
     pcm_ = pcm;
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
-    if (!configure(pcm, alsa_format(format_), channels_, rate_, buffer, period, can_pause_))
+    // More than two channels go where the file means them: the PCM is told so where it can be,
+    // and elsewhere they are put in the order it assumes.
+    route_.plan(layout_, channels_);
+    const snd_pcm_format_t format = alsa_format(format_);
+    if (channels_ > 2 && channels_ <= most_placed && layout_[channels_ - 1] != speaker::none) {
+        if (configure(pcm, format, channels_, rate_, buffer, period, can_pause_) &&
+            tell_map(pcm, layout_, channels_))
+            route_.plan({}, channels_);
+        else
+            snd_pcm_hw_free(pcm);
+    }
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_OPEN &&
+        !configure(pcm, format, route_.out_channels(), rate_, buffer, period, can_pause_))
         return false;
     const int count = snd_pcm_poll_descriptors_count(pcm);
     if (count < 1)
@@ -153,7 +216,7 @@ bool alsa_output::open_pcm() {
     fds_.resize(1 + static_cast<std::size_t>(count));
     if (snd_pcm_poll_descriptors(pcm, &fds_[1], static_cast<unsigned>(count)) != count)
         return false;
-    frame_bytes_ = sample_bytes(format_) * channels_;
+    frame_bytes_ = sample_bytes(format_) * route_.out_channels();
     buffer_frames_ = buffer;
     period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
     history_.reset(can_pause_ ? 0 : buffer_frames_, frame_bytes_);
@@ -193,6 +256,13 @@ bool alsa_output::reopen(play_control &control) {
 }
 
 bool alsa_output::write(const void *frames, std::size_t count, play_control &control) {
+    if (!route_.moves())
+        return write_out(frames, count, control);
+    route_.apply(frames, count, sample_bytes(format_), routed_);
+    return write_out(routed_.data(), count, control);
+}
+
+bool alsa_output::write_out(const void *frames, std::size_t count, play_control &control) {
     const auto *bytes = static_cast<const unsigned char *>(frames);
     int fruitless = 0;
     int idle = 0;
@@ -302,7 +372,7 @@ bool alsa_output::hold(play_control &control) {
     if (unplayed == 0)
         return true;
     const std::vector<unsigned char> again = history_.take_last(unplayed);
-    return write(again.data(), unplayed, control);
+    return write_out(again.data(), unplayed, control);
 }
 
 bool alsa_output::mend(int error, int &fruitless, play_control &control) {

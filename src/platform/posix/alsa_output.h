@@ -7,18 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/channel_route.h"
 #include "platform/posix/frame_ring.h"
+#include "platform/posix/pcm_format.h"
 #include "platform/posix/play_control.h"
 
 struct _snd_pcm;
 
 namespace plat::audio {
-
-// The sample layouts the decoder hands over, each played as it is so that no sample changes
-// on its way to the device; the device's plug layer converts where the hardware must.
-enum class sample_format { s16, s32, f32, f64 };
-
-std::size_t sample_bytes(sample_format format);
 
 // Silence that looks like play is a failure reported as success: the user hears why, in the
 // run's one notice.
@@ -32,9 +28,10 @@ class alsa_output {
     // Drops what is still queued: a closed track stops at once.
     ~alsa_output();
 
-    // Opens the named PCM without blocking and sets it up for the stream; false when the
-    // device cannot be had, which leaves the track silent.
-    bool open(const char *name, sample_format format, unsigned channels, unsigned rate);
+    // Opens the named PCM without blocking and sets it up for the stream, each channel bound for
+    // its speaker in layout; false when the device cannot be had, which leaves the track silent.
+    bool open(const char *name, sample_format format, unsigned channels, unsigned rate,
+              const channel_layout &layout);
 
     // After write or finish has given up on a device that failed: the first call closes it,
     // which is said once as lost; each call then waits half a second, longer while paused, and
@@ -55,6 +52,7 @@ class alsa_output {
 
   private:
     bool open_pcm();
+    bool write_out(const void *frames, std::size_t count, play_control &control);
     void close();
     int wait_for_room(play_control &control, std::size_t wanted);
     bool hold(play_control &control);
@@ -65,6 +63,10 @@ class alsa_output {
     std::string name_;
     sample_format format_ = sample_format::s16;
     unsigned channels_ = 0;
+    channel_layout layout_{};
+    // Where the PCM takes no channel map: the file's channels in the order that it assumes.
+    channel_route route_;
+    std::vector<unsigned char> routed_;
     // The error that made write or finish give up, for the word that the device is lost.
     int failure_ = 0;
     std::size_t frame_bytes_ = 0;

@@ -70,7 +70,7 @@ stuck_pcms &stuck = *new stuck_pcms;
 void play_through(playback &p) {
     audio::sound_file &file = p.file;
     audio::alsa_output output;
-    if (!output.open(p.pcm.c_str(), file.format(), file.channels(), file.rate()))
+    if (!output.open(p.pcm.c_str(), file.format(), file.channels(), file.rate(), file.layout()))
         return;
     // Counted while it plays, so that a Ctrl-Z waits for it to fall silent.
     posix::sound_playing(true);

@@ -1,9 +1,8 @@
-// Opening and decoding sound files, after checking that they are safe to read: MPEG audio with
-// libmpg123, which finds its exact length, and every other kind with libsndfile.
+// Opening sound files, after checking that they are safe to read, with the decoder that their
+// first bytes call for.
 #include "platform/posix/sound_file.h"
 
 #include <fcntl.h>
-#include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,70 +15,122 @@
 namespace plat::audio {
 namespace {
 
-constexpr int max_channels = 64;
-constexpr int max_rate = 768000;
+constexpr unsigned max_channels = 64;
+constexpr unsigned max_rate = 768000;
 
-// What a file's first bytes say it is. Only these reach libsndfile: for anything else it tries
-// MPEG, and its MPEG decoder prints to stderr as it probes, which would write on the player's
-// screen. Whatever is no wave, FLAC or Ogg file is MPEG audio or nothing, for libmpg123 to say.
-enum class container { wave, flac, ogg, other };
+// The first bytes of a file, and of what follows an ID3v2 tag in front of it.
+struct head {
+    unsigned char at[64] = {};
+    std::size_t size = 0;
 
-container sniff(int fd) {
-    unsigned char head[12];
-    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head))
-        return container::other;
-    const bool riff = std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RIFX", 4) == 0 ||
-                      std::memcmp(head, "RF64", 4) == 0;
-    if (riff && std::memcmp(head + 8, "WAVE", 4) == 0)
-        return container::wave;
-    if (std::memcmp(head, "fLaC", 4) == 0)
-        return container::flac;
-    return std::memcmp(head, "OggS", 4) == 0 ? container::ogg : container::other;
+    bool starts(const char *magic, std::size_t offset = 0) const {
+        const std::size_t n = std::strlen(magic);
+        return offset + n <= size && std::memcmp(at + offset, magic, n) == 0;
+    }
+};
+
+bool is_wave(const head &h) {
+    return (h.starts("RIFF") || h.starts("RIFX") || h.starts("RF64")) && h.starts("WAVE", 8);
 }
 
-// Whether libsndfile found what the first bytes promised, and what the player plays of it.
-bool playable(container kind, int format) {
-    const int major = format & SF_FORMAT_TYPEMASK;
-    const int sub = format & SF_FORMAT_SUBMASK;
-    switch (kind) {
-    case container::wave:
-        // RF64 is the wave file that outgrew 4 GiB; libsndfile names it apart.
-        return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
-    case container::flac:
-        return major == SF_FORMAT_FLAC;
-    case container::ogg:
-        return major == SF_FORMAT_OGG && (sub == SF_FORMAT_VORBIS || sub == SF_FORMAT_OPUS);
-    case container::other:
-        break;
-    }
-    return false;
+bool is_aiff(const head &h) {
+    return h.starts("FORM") && (h.starts("AIFF", 8) || h.starts("AIFC", 8));
 }
 
-// The sample layout that carries a stream's samples without changing any of them; lossy codecs
-// decode to floats, which keep what the codec made, peaks above full scale included.
-sample_format format_for(int subtype) {
-    switch (subtype) {
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-        return sample_format::s32;
-    case SF_FORMAT_FLOAT:
-    case SF_FORMAT_VORBIS:
-    case SF_FORMAT_OPUS:
-        return sample_format::f32;
-    case SF_FORMAT_DOUBLE:
-        return sample_format::f64;
-    default:
-        return sample_format::s16;
+// A FLAC frame header's own checksum.
+unsigned char crc8(const unsigned char *bytes, std::size_t size) {
+    unsigned crc = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80) ? ((crc << 1) ^ 0x07) & 0xFF : (crc << 1) & 0xFF;
     }
+    return static_cast<unsigned char>(crc);
+}
+
+// A stream that starts at a FLAC frame rather than at "fLaC". Its sync is also that of MPEG-2
+// AAC in ADTS, so the header's fields and checksum must hold too.
+bool is_flac_frame(const head &h) {
+    const unsigned char *b = h.at;
+    if (h.size < 6 || b[0] != 0xFF || (b[1] & 0xFE) != 0xF8 || (b[2] >> 4) == 0 ||
+        (b[2] & 0x0F) == 0x0F || (b[3] >> 4) > 10 || ((b[3] >> 1) & 7) == 3 || (b[3] & 1))
+        return false;
+    // The frame or sample number, coded as UTF-8 codes its characters.
+    std::size_t n = 4;
+    int more = 0;
+    for (unsigned lead = b[n]; lead & 0x80; lead <<= 1)
+        ++more;
+    if (more == 1 || more > 7)
+        return false;
+    n += static_cast<std::size_t>(more ? more : 1);
+    const unsigned block = b[2] >> 4;
+    const unsigned rate = b[2] & 0x0F;
+    n += block == 6 ? 1 : block == 7 ? 2 : 0;
+    n += rate == 12 ? 1 : rate >= 13 ? 2 : 0;
+    return n < h.size && crc8(b, n) == b[n];
+}
+
+bool is_flac(const head &h) {
+    return h.starts("fLaC") || is_flac_frame(h);
+}
+
+// An Ogg stream's first packet, which names its codec, comes right after the first page's
+// segment table.
+bool ogg_holds(const head &h, const char *codec) {
+    if (!h.starts("OggS") || h.size < 27)
+        return false;
+    return h.starts(codec, 27 + std::size_t{h.at[26]});
+}
+
+bool is_ogg_flac(const head &h) {
+    return ogg_holds(h, "\x7F"
+                        "FLAC");
+}
+
+bool is_ogg_sndfile(const head &h) {
+    return ogg_holds(h, "\x01vorbis") || ogg_holds(h, "OpusHead");
+}
+
+// Whatever is none of the others is MPEG audio or nothing, for libmpg123 to say. libsndfile
+// never sees it: its MPEG probe prints to stderr, which would write on the player's screen.
+bool anything(const head &) {
+    return true;
+}
+
+// The kinds of file the player reads, by their first bytes, tried in this order.
+struct kind {
+    bool (*is)(const head &);
+    opener open;
+    file_kinds played_by; // wave: every device type plays it; any: only "MPEGVideo"
+};
+constexpr kind kinds_by_head[] = {
+    {is_wave, open_sndfile, file_kinds::wave},       {is_aiff, open_sndfile, file_kinds::any},
+    {is_flac, open_flac, file_kinds::any},           {is_ogg_flac, open_flac, file_kinds::any},
+    {is_ogg_sndfile, open_sndfile, file_kinds::any}, {anything, open_mpg123, file_kinds::any},
+};
+
+// The first bytes, and for a file that starts with an ID3v2 tag (MP3 and FLAC may), those
+// behind the tag.
+head read_head(int fd) {
+    head h;
+    const ssize_t n = ::pread(fd, h.at, sizeof h.at, 0);
+    h.size = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (!h.starts("ID3") || h.size < 10 || ((h.at[6] | h.at[7] | h.at[8] | h.at[9]) & 0x80))
+        return h;
+    const off_t tag =
+        10 + (h.at[5] & 0x10 ? 10 : 0) +
+        ((off_t{h.at[6]} << 21) | (off_t{h.at[7]} << 14) | (off_t{h.at[8]} << 7) | off_t{h.at[9]});
+    head behind;
+    const ssize_t m = ::pread(fd, behind.at, sizeof behind.at, tag);
+    behind.size = m > 0 ? static_cast<std::size_t>(m) : 0;
+    // An MP3 stays MP3 whatever follows its tag; only FLAC is told apart behind one.
+    return is_flac(behind) ? behind : h;
 }
 
 } // namespace
 
 sound_file::~sound_file() {
-    if (file_)
-        sf_close(file_);
-    if (mpeg_)
-        mpg123_delete(mpeg_);
+    decoder_.reset();
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -100,94 +151,48 @@ mci::error sound_file::open(const char *path, file_kinds kinds) {
         return refuse(mci::err_invalid_file, "not a regular file");
     if (info.st_size == 0)
         return refuse(mci::err_invalid_file, "the file is empty");
-    const container kind = sniff(fd_);
-    if (kinds == file_kinds::wave && kind != container::wave)
+    const head h = read_head(fd_);
+    const kind *found = std::find_if(std::begin(kinds_by_head), std::end(kinds_by_head),
+                                     [&h](const kind &k) { return k.is(h); });
+    if (kinds == file_kinds::wave && found->played_by != file_kinds::wave)
         return refuse(mci::err_invalid_file, "not a wave file");
-    const mci::error failed =
-        kind == container::other ? open_mpeg() : open_sndfile(static_cast<int>(kind));
-    if (failed)
-        return failed;
-    if (channels_ < 1 || channels_ > max_channels || rate_ < 1 || rate_ > max_rate || frames_ < 0)
+    const char *why = "not a sound file the player can read";
+    decoder_ = found->open(fd_, info_, why);
+    if (!decoder_)
+        return refuse(mci::err_invalid_file, why);
+    if (info_.channels < 1 || info_.channels > max_channels || info_.rate < 1 ||
+        info_.rate > max_rate || info_.frames < 0)
         return refuse(mci::err_invalid_file, "its channels or rate are out of range");
-    const auto frames = static_cast<std::uint64_t>(frames_);
-    const std::uint64_t ms = frames / rate_ * 1000 + frames % rate_ * 1000 / rate_;
-    if (frames / rate_ > UINT32_MAX || ms > UINT32_MAX)
+    const auto frames = static_cast<std::uint64_t>(info_.frames);
+    const std::uint64_t ms = frames / info_.rate * 1000 + frames % info_.rate * 1000 / info_.rate;
+    if (frames / info_.rate > UINT32_MAX || ms > UINT32_MAX)
         return refuse(mci::err_invalid_file, "its length cannot be told");
     length_ms_ = static_cast<std::uint32_t>(ms);
     return 0;
 }
 
-mci::error sound_file::open_sndfile(int kind) {
-    SF_INFO header{};
-    file_ = sf_open_fd(fd_, SFM_READ, &header, SF_FALSE);
-    if (!file_)
-        return refuse(mci::err_invalid_file, "not a sound file the player can read");
-    if (!playable(static_cast<container>(kind), header.format))
-        return refuse(mci::err_invalid_file, "not a kind of sound file the player plays");
-    format_ = format_for(header.format & SF_FORMAT_SUBMASK);
-    channels_ = static_cast<unsigned>(std::max(header.channels, 0));
-    rate_ = static_cast<unsigned>(std::max(header.samplerate, 0));
-    // A cut-off Ogg stream has no last page to tell its length by: libsndfile reports the most
-    // frames there can be, which the length check refuses.
-    frames_ = header.frames;
-    return 0;
-}
-
-// MPEG frames carry no total: a file without a Xing or Info header has only an estimate, which
-// falls short for variable bit rates and would cut the song there. libmpg123's scan reads every
-// frame's header (a millisecond or so a minute of audio) for the exact count, and its decoding
-// goes on to the last frame whatever the count says.
-mci::error sound_file::open_mpeg() {
-    mpeg_ = mpg123_new(nullptr, nullptr);
-    if (!mpeg_)
-        return refuse(mci::err_out_of_memory, "out of memory");
-    // Quiet, floats at the stream's own rate and channels, and no resync through garbage.
-    mpg123_param(mpeg_, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_FORCE_FLOAT, 0);
-    mpg123_param(mpeg_, MPG123_RESYNC_LIMIT, 16384, 0);
-    mpg123_format_none(mpeg_);
-    const long *rates = nullptr;
-    std::size_t count = 0;
-    mpg123_rates(&rates, &count);
-    for (std::size_t i = 0; i < count; ++i)
-        mpg123_format(mpeg_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    long rate = 0;
-    int channels = 0;
-    int encoding = 0;
-    if (::lseek(fd_, 0, SEEK_SET) != 0 || mpg123_open_fd(mpeg_, fd_) != MPG123_OK ||
-        mpg123_getformat(mpeg_, &rate, &channels, &encoding) != MPG123_OK ||
-        mpg123_scan(mpeg_) != MPG123_OK)
-        return refuse(mci::err_invalid_file, "not a sound file the player can read");
-    const off_t length = mpg123_length(mpeg_);
-    if (length <= 0)
-        return refuse(mci::err_invalid_file, "no MPEG audio in it");
-    format_ = sample_format::f32;
-    channels_ = static_cast<unsigned>(channels);
-    rate_ = static_cast<unsigned>(rate);
-    frames_ = length;
-    return 0;
-}
-
 mci::error sound_file::refuse(mci::error error, const char *reason) {
+    decoder_.reset();
     std::snprintf(reason_, sizeof reason_, "%s", reason);
     return error;
 }
 
 bool sound_file::seek_ms(std::uint32_t ms) {
-    return seek_frame(static_cast<std::int64_t>(std::uint64_t{ms} * rate_ / 1000));
+    return seek_frame(static_cast<std::int64_t>(std::uint64_t{ms} * info_.rate / 1000));
 }
 
 bool sound_file::seek_frame(std::int64_t frame) {
-    frame = std::clamp<std::int64_t>(frame, 0, frames_);
+    frame = std::clamp<std::int64_t>(frame, 0, info_.frames);
     // G.72x ADPCM, among others, decodes only straight through: a play from where the file
     // stands, as every first play from 0 is, must not depend on a seek.
     if (frame == position_)
         return true;
-    const bool sought =
-        mpeg_ ? mpg123_seek(mpeg_, frame, SEEK_SET) >= 0 : sf_seek(file_, frame, SEEK_SET) >= 0;
-    if (sought) {
+    if (decoder_->seek(frame)) {
         position_ = frame;
         return true;
     }
+    if (frame < position_)
+        return false;
     std::vector<unsigned char> passed(4096 * frame_bytes());
     while (position_ < frame) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(4096, frame - position_));
@@ -198,36 +203,9 @@ bool sound_file::seek_frame(std::int64_t frame) {
 }
 
 std::size_t sound_file::read(void *frames, std::size_t count) {
-    const auto n = static_cast<sf_count_t>(count);
-    sf_count_t got = 0;
-    if (mpeg_) {
-        // A change of format mid-stream ends the track where it comes: the device is set up for
-        // the first.
-        std::size_t done = 0;
-        const int status = mpg123_read(mpeg_, frames, count * frame_bytes(), &done);
-        got = status == MPG123_OK || status == MPG123_DONE
-                  ? static_cast<sf_count_t>(done / frame_bytes())
-                  : 0;
-    } else {
-        switch (format_) {
-        case sample_format::s16:
-            got = sf_readf_short(file_, static_cast<short *>(frames), n);
-            break;
-        case sample_format::s32:
-            got = sf_readf_int(file_, static_cast<int *>(frames), n);
-            break;
-        case sample_format::f32:
-            got = sf_readf_float(file_, static_cast<float *>(frames), n);
-            break;
-        case sample_format::f64:
-            got = sf_readf_double(file_, static_cast<double *>(frames), n);
-            break;
-        }
-    }
-    if (got <= 0)
-        return 0;
-    position_ += got;
-    return static_cast<std::size_t>(got);
+    const std::size_t got = decoder_->read(frames, count);
+    position_ += static_cast<std::int64_t>(got);
+    return got;
 }
 
 } // namespace plat::audio

@@ -1,20 +1,17 @@
 // A sound file opened for playback: what a device type may play, decoded for the output.
 #pragma once
 
-#include <sndfile.h>
-
-struct mpg123_handle_struct;
-
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/mci.h"
-#include "platform/posix/alsa_output.h"
+#include "platform/posix/decoder.h"
 
 namespace plat::audio {
 
 // What a device type plays: "waveaudio" only RIFF wave files; "MPEGVideo" every kind the player
-// reads: wave, MPEG audio, FLAC, Ogg Vorbis and Ogg Opus.
+// reads: wave, AIFF, MPEG audio, FLAC, Ogg Vorbis and Ogg Opus.
 enum class file_kinds { wave, any };
 
 class sound_file {
@@ -24,15 +21,17 @@ class sound_file {
     sound_file &operator=(const sound_file &) = delete;
     ~sound_file();
 
-    // Opens the file at path if it is one of kinds; 0 or an MCI error code. Prints nothing.
+    // Opens the file at path if it is one of kinds, with the decoder that its first bytes call
+    // for; 0 or an MCI error code. Prints nothing.
     mci::error open(const char *path, file_kinds kinds);
     // Why the open failed, in words for the user.
     const char *reason() const { return reason_; }
 
-    sample_format format() const { return format_; }
-    unsigned channels() const { return channels_; }
-    unsigned rate() const { return rate_; }
-    std::size_t frame_bytes() const { return sample_bytes(format_) * channels_; }
+    sample_format format() const { return info_.format; }
+    unsigned channels() const { return info_.channels; }
+    unsigned rate() const { return info_.rate; }
+    const channel_layout &layout() const { return info_.layout; }
+    std::size_t frame_bytes() const { return sample_bytes(info_.format) * info_.channels; }
     // Whole milliseconds, rounded down.
     std::uint32_t length_ms() const { return length_ms_; }
 
@@ -42,24 +41,17 @@ class sound_file {
     bool seek_frame(std::int64_t frame);
     // The frame the next read decodes, and how many the file holds.
     std::int64_t position() const { return position_; }
-    std::int64_t frames() const { return frames_; }
+    std::int64_t frames() const { return info_.frames; }
     // Decodes up to count frames into frames; 0 at the end or when decoding fails.
     std::size_t read(void *frames, std::size_t count);
 
   private:
     mci::error refuse(mci::error error, const char *reason);
-    mci::error open_sndfile(int kind);
-    mci::error open_mpeg();
 
-    // One of the two decoders: libsndfile's or libmpg123's.
-    SNDFILE *file_ = nullptr;
-    mpg123_handle_struct *mpeg_ = nullptr;
+    std::unique_ptr<decoder> decoder_;
+    stream_info info_;
     char reason_[128] = "";
     int fd_ = -1;
-    sample_format format_ = sample_format::s16;
-    unsigned channels_ = 0;
-    unsigned rate_ = 0;
-    std::int64_t frames_ = 0;
     // The frame the next read decodes, kept here since some codecs cannot tell or seek at all.
     std::int64_t position_ = 0;
     std::uint32_t length_ms_ = 0;

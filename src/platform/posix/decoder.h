@@ -1,0 +1,45 @@
+// The one small interface that every decoding library sits behind, one source file a library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/posix/pcm_format.h"
+
+namespace plat::audio {
+
+// What a decoder found its stream to be, fixed for the whole stream: a file that changes its
+// format midway is decoded to the format it started in.
+struct stream_info {
+    sample_format format = sample_format::s16;
+    unsigned channels = 0;
+    unsigned rate = 0;
+    // The exact number of frames, counted where the file does not say it.
+    std::int64_t frames = 0;
+    // Where each channel goes: the file's own layout, or its format's order for the count.
+    channel_layout layout{};
+};
+
+class decoder {
+  public:
+    virtual ~decoder() = default;
+    // Decodes up to count frames into frames; 0 at the end, or when decoding cannot go on.
+    virtual std::size_t read(void *frames, std::size_t count) = 0;
+    // Makes frame the next one read; false when the stream cannot seek there, which leaves the
+    // decoder where it was.
+    virtual bool seek(std::int64_t frame) = 0;
+};
+
+// An opener reads the regular file fd, which it neither closes nor expects at any position, and
+// fills info; on failure it returns null and points reason at words for the user.
+using opener = std::unique_ptr<decoder> (*)(int fd, stream_info &info, const char *&reason);
+
+// Wave, AIFF, and Ogg Vorbis and Opus, through libsndfile.
+std::unique_ptr<decoder> open_sndfile(int fd, stream_info &info, const char *&reason);
+// MPEG audio layers I, II and III, through libmpg123.
+std::unique_ptr<decoder> open_mpg123(int fd, stream_info &info, const char *&reason);
+// FLAC, native or in Ogg, through libFLAC.
+std::unique_ptr<decoder> open_flac(int fd, stream_info &info, const char *&reason);
+
+} // namespace plat::audio
