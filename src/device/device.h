@@ -7,15 +7,16 @@
 
 // What -a plays: an extension, matched without regard to ASCII letter case, and the MCI device
 // type that opens it. Wave audio has a device of its own; "MPEGVideo" is Windows' device for
-// MPEG audio, which the Linux engine gives every other format that libsndfile decodes.
+// MPEG audio, which the Linux engine gives every other format it decodes.
 struct playable_format {
     const char *extension;
     const char *device_type;
 };
 inline constexpr playable_format playable_formats[] = {
-    {"wav", "waveaudio"},  {"mp3", "MPEGVideo"},
+    {"wav", "waveaudio"}, {"mp3", "MPEGVideo"},
 #if !defined(_WIN32)
-    {"flac", "MPEGVideo"}, {"ogg", "MPEGVideo"}, {"oga", "MPEGVideo"}, {"opus", "MPEGVideo"},
+    {"mp2", "MPEGVideo"}, {"mpga", "MPEGVideo"}, {"flac", "MPEGVideo"}, {"ogg", "MPEGVideo"},
+    {"oga", "MPEGVideo"}, {"opus", "MPEGVideo"}, {"aif", "MPEGVideo"},  {"aiff", "MPEGVideo"},
 #endif
 };
 

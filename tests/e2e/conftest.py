@@ -2,8 +2,10 @@
 import fcntl
 import os
 import select
+import shutil
 import signal
 import subprocess
+import tempfile
 import termios
 import wave
 
@@ -143,3 +145,26 @@ def player():
         p.close()
         if not (SANITIZER_STATUS and p.crash_expected):
             assert b"Sanitizer" not in p.seen, p.seen.decode(errors="replace")
+
+
+@pytest.fixture
+def pulse():
+    # A private PulseAudio with a null sink, reached through ALSA's pulse PCM; a short folder,
+    # since its socket's path must fit a socket address.
+    home = tempfile.mkdtemp(prefix="kpa")
+    with open(f"{home}/default.pa", "w") as config:
+        config.write(f"load-module module-native-protocol-unix socket={home}/native "
+                     "auth-anonymous=1\nload-module module-null-sink sink_name=test\n")
+    env = {**os.environ, "HOME": home, "XDG_RUNTIME_DIR": home, "XDG_CONFIG_HOME": home,
+           "PULSE_SERVER": f"unix:{home}/native"}
+    server = subprocess.Popen(["pulseaudio", "-n", "-F", f"{home}/default.pa", "--daemonize=no",
+                               "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
+                               "--log-level=info"], env=env, stderr=subprocess.PIPE)
+    # Its log, a few kilobytes a test, says when it is ready and when a stream comes.
+    read_until(server.stderr.fileno(), b"Daemon startup complete.\n")
+    server.env = env
+    yield server
+    server.send_signal(signal.SIGCONT)
+    server.kill()
+    server.wait()
+    shutil.rmtree(home)

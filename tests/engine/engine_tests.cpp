@@ -95,6 +95,154 @@ INSTANTIATE_TEST_SUITE_P(
         playable{"huge_claim", "waveaudio", 0, 0, 0, 0, 1}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// What must reach ALSA for a stream whose channels are put in the order ALSA expects: for each
+// of its channels, the stream's channel that plays there, or -1 for silence.
+bytes routed(const bytes &in, unsigned channels, unsigned width, std::vector<int> from) {
+    bytes out;
+    for (std::size_t frame = 0; frame < in.size(); frame += channels * width) {
+        for (const int c : from) {
+            for (unsigned byte = 0; byte < width; ++byte)
+                out.push_back(c < 0 ? 0 : in[frame + static_cast<unsigned>(c) * width + byte]);
+        }
+    }
+    return out;
+}
+
+// A 16-bit wave file of six channels for the speakers named, as libsndfile writes a channel mask.
+bytes six_for(S path, std::vector<int> speakers) {
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
+    info.channels = 6;
+    info.samplerate = 8000;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    sf_command(f, SFC_SET_CHANNEL_MAP_INFO, speakers.data(), 6 * sizeof(int));
+    std::vector<short> samples(6 * 800);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<short>(i * 7919);
+    sf_writef_short(f, samples.data(), 800);
+    sf_close(f);
+    const auto *raw = reinterpret_cast<const unsigned char *>(samples.data());
+    return bytes(raw, raw + samples.size() * 2);
+}
+
+struct decodes {
+    const char *name;
+    // Writes the file and returns what must reach ALSA for it.
+    bytes (*make)(S path);
+    std::uint64_t ms;
+};
+
+class EngineDecodes : public ::testing::TestWithParam<decodes> {};
+
+// Every sample as the format's reference decoder gives it, every bit kept, each channel where its
+// speaker is in ALSA's order, and the whole length told before the play.
+TEST_P(EngineDecodes, AsTheFormatMeansIt) {
+    temp_folder dir;
+    const bytes expected = GetParam().make(dir / "t");
+    capture_to(dir / "out.raw");
+    mci::device_id id = 0;
+    ASSERT_EQ(open_file("MPEGVideo", dir / "t", id), 0u);
+    EXPECT_EQ(length_ms(id), GetParam().ms);
+    ASSERT_EQ(play(id, mci::wait), 0u);
+    ASSERT_EQ(close_device(id), 0u);
+    EXPECT_TRUE(read_bytes(dir / "out.raw") == expected);
+}
+
+using fs = flac_stream;
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, EngineDecodes,
+    ::testing::Values(
+        decodes{"flac4", [](S p) { return write_flac(p, 4, 1, 8000, 8000); }, 1000},
+        decodes{"flac12", [](S p) { return write_flac(p, 12, 2, 44100, 44100); }, 1000},
+        decodes{"flac20", [](S p) { return write_flac(p, 20, 2, 96000, 9600); }, 100},
+        decodes{"flac32", [](S p) { return write_flac(p, 32, 1, 192000, 19200); }, 100},
+        decodes{"flac_without_length",
+                [](S p) { return write_flac(p, 16, 2, 22050, 44107, fs::no_length); }, 2000},
+        decodes{"flac_from_first_frame",
+                [](S p) { return write_flac(p, 24, 1, 11025, 11025, fs::from_frame); }, 1000},
+        decodes{"ogg_flac", [](S p) { return write_flac(p, 8, 2, 32000, 3200, fs::ogg); }, 100},
+        decodes{"flac_three",
+                [](S p) {
+                    return routed(write_flac(p, 16, 3, 8000, 800), 3, 2, {0, 1, -1, -1, 2, -1});
+                },
+                100},
+        decodes{"flac_five_one",
+                [](S p) {
+                    return routed(write_flac(p, 24, 6, 8000, 800), 6, 4, {0, 1, 4, 5, 2, 3});
+                },
+                100},
+        decodes{"flac_six_one",
+                [](S p) {
+                    return routed(write_flac(p, 16, 7, 8000, 800), 7, 2, {0, 1, 4, 4, 2, 3, 5, 6});
+                },
+                100},
+        decodes{"wave_five_one_side",
+                [](S p) {
+                    return routed(six_for(p, {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
+                                              SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LFE,
+                                              SF_CHANNEL_MAP_SIDE_LEFT, SF_CHANNEL_MAP_SIDE_RIGHT}),
+                                  6, 2, {0, 1, 4, 5, 2, 3});
+                },
+                100},
+        decodes{"wave_quad_and_two_front",
+                [](S p) {
+                    return routed(six_for(p, {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
+                                              SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT,
+                                              SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+                                              SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER}),
+                                  6, 2, {0, 1, 2, 3, 4, 5});
+                },
+                100},
+        decodes{"aiff",
+                [](S p) { return write_sound(p, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 2, 8000, 800); },
+                100}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct spliced {
+    const char *name;
+    int channels[2], rates[2];
+    bool damaged; // bytes in the middle of the first second overwritten
+};
+
+class EngineMpeg : public ::testing::TestWithParam<spliced> {};
+
+// Two seconds of MPEG audio, spliced from two files of a second each: whatever changes at the
+// splice, or is damaged before it, the whole plays at the first rate, in stereo, and the length
+// told is what plays.
+TEST_P(EngineMpeg, PlaysOnThroughAChange) {
+    const spliced c = GetParam();
+    temp_folder dir;
+    std::string stream;
+    for (int part = 0; part < 2; ++part) {
+        const int layer3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+        write_sound(dir / "part", layer3, c.channels[part], c.rates[part], c.rates[part]);
+        const bytes made = read_bytes(dir / "part");
+        stream.append(made.begin(), made.end());
+    }
+    if (c.damaged)
+        stream.replace(stream.size() / 4, 300, 300, '\x55');
+    write_bytes(dir / "t.mp3", stream);
+    capture_to(dir / "out.raw");
+    mci::device_id id = 0;
+    ASSERT_EQ(open_file("MPEGVideo", dir / "t.mp3", id), 0u);
+    const double told = static_cast<double>(length_ms(id)) / 1000;
+    ASSERT_EQ(play(id, mci::wait), 0u);
+    close_device(id);
+    const double played = static_cast<double>(read_bytes(dir / "out.raw").size()) /
+                          (2 * sizeof(float) * static_cast<unsigned>(c.rates[0]));
+    // Each part brings its encoder's delay and padding, up to a tenth of a second.
+    EXPECT_NEAR(played, 2.0, 0.15);
+    EXPECT_NEAR(told, played, 0.03);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Splices, EngineMpeg,
+    ::testing::Values(spliced{"mono_then_stereo", {1, 2}, {44100, 44100}, false},
+                      spliced{"stereo_then_mono", {2, 1}, {22050, 22050}, false},
+                      spliced{"44100_then_48000", {2, 2}, {44100, 48000}, false},
+                      spliced{"damaged", {2, 2}, {32000, 32000}, true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 struct refused {
     const char *name, *type;
     void (*make)(S path);
@@ -142,6 +290,26 @@ INSTANTIATE_TEST_SUITE_P(
         refused{"cdaudio", "cdaudio", [](S p) { write_sound(p, wav16, 1, 8000, 80); },
                 mci::err_invalid_device_name}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A track whose second half is damaged plays its first, and is named each time it plays, as one
+// that cannot be opened is: silence for the rest would pass for play.
+TEST(EngineCommands, NamesATrackThatStopsShort) {
+    temp_folder dir;
+    write_flac(dir / "t.flac", 16, 1, 8000, 24000);
+    bytes flac = read_bytes(dir / "t.flac");
+    std::fill(flac.begin() + static_cast<long>(flac.size() / 2), flac.end(), 0);
+    write_bytes(dir / "t.flac", std::string(flac.begin(), flac.end()));
+    capture_to(dir / "out.raw");
+    mci::device_id id = 0;
+    ASSERT_EQ(open_file("MPEGVideo", dir / "t.flac", id), 0u);
+    EXPECT_EQ(length_ms(id), 3000u);
+    const std::string said =
+        "kestrova: cannot play \"" + dir / "t.flac" + "\": it stops at 0:01 of 0:03\n";
+    EXPECT_EQ(said_while([id] { EXPECT_EQ(play(id, mci::wait), 0u); }), said);
+    EXPECT_EQ(said_while([id] { EXPECT_EQ(play(id, mci::wait), 0u); }), said);
+    EXPECT_EQ(close_device(id), 0u);
+    EXPECT_GT(read_bytes(dir / "out.raw").size(), 2u * 8000);
+}
 
 // A sound card that cannot be had leaves the track silent but still timed, and is named once.
 TEST(EngineCommands, WithoutASoundCard) {

@@ -1,6 +1,7 @@
 // Temporary folders and generated sound files for the tests, fuzz targets and benchmarks.
 #include "support.h"
 
+#include <FLAC/stream_encoder.h>
 #include <sndfile.h>
 #include <stdlib.h>
 
@@ -61,6 +62,54 @@ bytes write_sound(const std::string &path, int sf_format, int channels, int rate
         emit([&] { return static_cast<float>((next() >> 8) / 8388608.0 - 1.0); }, sf_writef_float);
     }
     sf_close(file);
+    return expected;
+}
+
+bytes write_flac(const std::string &path, unsigned bits, unsigned channels, unsigned rate,
+                 unsigned frames, flac_stream how) {
+    struct output {
+        std::ofstream file;
+        bool headers;
+    } out{std::ofstream(path, std::ios::binary), how != flac_stream::from_frame};
+    // The header is written before any frame, and never again: with no seek callback the
+    // encoder cannot go back to it.
+    auto write = [](const FLAC__StreamEncoder *, const FLAC__byte buffer[], std::size_t size,
+                    std::uint32_t samples, std::uint32_t, void *data) {
+        auto &o = *static_cast<output *>(data);
+        if (samples > 0 || o.headers)
+            o.file.write(reinterpret_cast<const char *>(buffer),
+                         static_cast<std::streamsize>(size));
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    };
+    FLAC__StreamEncoder *encoder = FLAC__stream_encoder_new();
+    FLAC__stream_encoder_set_channels(encoder, channels);
+    FLAC__stream_encoder_set_bits_per_sample(encoder, bits);
+    FLAC__stream_encoder_set_sample_rate(encoder, rate);
+    FLAC__stream_encoder_set_streamable_subset(encoder, false);
+    FLAC__stream_encoder_set_ogg_serial_number(encoder, 1);
+    if (how == flac_stream::file || how == flac_stream::ogg)
+        FLAC__stream_encoder_set_total_samples_estimate(encoder, frames);
+    const FLAC__StreamEncoderInitStatus status =
+        how == flac_stream::ogg
+            ? FLAC__stream_encoder_init_ogg_stream(encoder, nullptr, write, nullptr, nullptr,
+                                                   nullptr, &out)
+            : FLAC__stream_encoder_init_stream(encoder, write, nullptr, nullptr, nullptr, &out);
+    if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
+        throw std::runtime_error("libFLAC cannot write " + path);
+    std::uint32_t seed = 2024;
+    std::vector<FLAC__int32> samples(std::size_t{frames} * channels);
+    bytes expected;
+    const unsigned width = bits <= 16 ? 16 : 32;
+    for (auto &v : samples) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<FLAC__int32>(seed) >> (32 - bits);
+        const std::uint32_t shown = static_cast<std::uint32_t>(v) << (width - bits);
+        for (unsigned byte = 0; byte < width / 8; ++byte)
+            expected.push_back(static_cast<unsigned char>(shown >> (8 * byte)));
+    }
+    FLAC__stream_encoder_process_interleaved(encoder, samples.data(), frames);
+    FLAC__stream_encoder_finish(encoder);
+    FLAC__stream_encoder_delete(encoder);
     return expected;
 }
 

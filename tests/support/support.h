@@ -26,6 +26,13 @@ class temp_folder {
 // and returns the bytes that must reach ALSA for it: 8 and 16 bits as S16, 24 and 32 bits as S32,
 // floats and doubles as they are, native byte order. Empty when libsndfile refuses the format.
 bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames);
+// How write_flac writes its stream: as the encoder writes a file, with no length in its header
+// (as it writes to a pipe), from its first frame on (no header at all), or in Ogg.
+enum class flac_stream { file, no_length, from_frame, ogg };
+// Writes frames of noise in bits from 4 to 32 with libFLAC, the channels in FLAC's order, and
+// returns what must reach ALSA for it: every bit at the top of S16 (up to 16 bits) or S32.
+bytes write_flac(const std::string &path, unsigned bits, unsigned channels, unsigned rate,
+                 unsigned frames, flac_stream how = flac_stream::file);
 void write_bytes(const std::string &path, const std::string &content);
 bytes read_bytes(const std::string &path);
 

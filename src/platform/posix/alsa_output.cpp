@@ -137,12 +137,17 @@ unsigned alsa_position(speaker where) {
     return SND_CHMAP_UNKNOWN;
 }
 
-// Tells a PCM that takes channel maps where each channel goes; false where it takes none.
-bool tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
+// Whether the PCM can be told where each channel goes.
+bool takes_maps(snd_pcm_t *pcm) {
     snd_pcm_chmap_query_t **maps = snd_pcm_query_chmaps(pcm);
     if (!maps)
         return false;
     snd_pcm_free_chmaps(maps);
+    return true;
+}
+
+// Tells the PCM, once it is set up, where each channel goes.
+bool tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
     // The map is its channel count followed by a position for each.
     unsigned map[1 + most_placed] = {channels};
     for (unsigned c = 0; c < channels; ++c)
@@ -157,7 +162,7 @@ bool tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
 void say_no_sound(const char *why) {
     char line[512];
     std::snprintf(line, sizeof line, "kestrova: no sound: %s; set AUDIODEV, see 'aplay -L'", why);
-    posix::notify(line);
+    posix::notify(line, true);
 }
 
 alsa_output::~alsa_output() {
@@ -200,7 +205,8 @@ bool alsa_output::open_pcm() {
     // and elsewhere they are put in the order it assumes.
     route_.plan(layout_, channels_);
     const snd_pcm_format_t format = alsa_format(format_);
-    if (channels_ > 2 && channels_ <= most_placed && layout_[channels_ - 1] != speaker::none) {
+    if (channels_ > 2 && channels_ <= most_placed && layout_[channels_ - 1] != speaker::none &&
+        takes_maps(pcm)) {
         if (configure(pcm, format, channels_, rate_, buffer, period, can_pause_) &&
             tell_map(pcm, layout_, channels_))
             route_.plan({}, channels_);

@@ -43,6 +43,30 @@ handle make_handle(long rate) {
     return h;
 }
 
+// What resampling adds to or takes from the length that libmpg123 counts, which takes every
+// frame as one of the first rate's. A stream rarely changes its rate: frames across it are
+// looked at first, and only where one of them differs is every frame counted.
+off_t resampled_frames(mpg123_handle *h, long rate) {
+    constexpr off_t looks = 64;
+    const off_t count = mpg123_framelength(h);
+    bool mixed = false;
+    mpg123_frameinfo frame;
+    for (off_t k = 0; k < looks && !mixed && count > 0; ++k) {
+        mixed = mpg123_seek_frame(h, count * k / looks, SEEK_SET) >= 0 &&
+                mpg123_framebyframe_next(h) >= 0 && mpg123_info(h, &frame) == MPG123_OK &&
+                frame.rate != rate;
+    }
+    double more = 0;
+    if (mixed && mpg123_seek_frame(h, 0, SEEK_SET) >= 0) {
+        for (int status;
+             (status = mpg123_framebyframe_next(h)) == MPG123_OK || status == MPG123_NEW_FORMAT;) {
+            if (mpg123_info(h, &frame) == MPG123_OK && frame.rate != rate)
+                more += mpg123_spf(h) * (static_cast<double>(rate) / frame.rate - 1);
+        }
+    }
+    return static_cast<off_t>(more);
+}
+
 class mpg123_decoder : public decoder {
   public:
     explicit mpg123_decoder(handle h) : h_(std::move(h)) {}
@@ -105,11 +129,16 @@ std::unique_ptr<decoder> open_mpg123(int fd, stream_info &info, const char *&rea
         mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK ||
         mpg123_scan(h.get()) != MPG123_OK)
         return nullptr;
-    const off_t length = mpg123_length(h.get());
+    const off_t length = mpg123_length(h.get()) + resampled_frames(h.get(), rate);
     if (length <= 0) {
         reason = "no MPEG audio in it";
         return nullptr;
     }
+    // Decoding starts afresh: the seeks of the count leave a stream that changes its format
+    // decoded differently from one read straight through.
+    mpg123_close(h.get());
+    if (::lseek(fd, 0, SEEK_SET) != 0 || mpg123_open_fd(h.get(), fd) != MPG123_OK)
+        return nullptr;
     info.format = sample_format::f32;
     info.channels = 2;
     info.rate = static_cast<unsigned>(rate);

@@ -118,7 +118,9 @@ channel_layout layout_of(SNDFILE *file, int format, unsigned channels) {
     if (channels > most_placed)
         return layout;
     int map[most_placed] = {};
-    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map, static_cast<int>(sizeof map)) == SF_TRUE) {
+    // libsndfile takes the size of exactly a position a channel.
+    if (sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map,
+                   static_cast<int>(channels * sizeof map[0])) == SF_TRUE) {
         for (unsigned i = 0; i < channels; ++i)
             layout[i] = speaker_of(map[i]);
         if (std::find(layout.begin(), layout.begin() + channels, speaker::none) ==

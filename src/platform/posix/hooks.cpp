@@ -12,10 +12,16 @@
 
 namespace {
 
-// The one notice of a run: written by the thread that first has one, read once it is due.
-char notice[512];
-enum notice_state { none, writing, due, shown };
-std::atomic<int> state{none};
+// Notices waiting to be shown, each written by the thread that has it and taken once it is due.
+// The run's word that there is no sound is said once; a track's is said for each play.
+constexpr int most_waiting = 4;
+enum slot_state { free_slot, writing, due, taking };
+struct slot {
+    char line[512];
+    std::atomic<int> state{free_slot};
+};
+slot waiting[most_waiting];
+std::atomic<bool> no_sound_said{false};
 std::atomic<void (*)()> screen_wake{nullptr};
 std::atomic<std::int64_t> stopped{0};
 
@@ -43,27 +49,41 @@ void wake_all() {
 
 namespace posix {
 
-void notify(const char *line) {
-    int expected = none;
-    if (!state.compare_exchange_strong(expected, writing))
+void notify(const char *line, bool once_a_run) {
+    if (once_a_run && no_sound_said.exchange(true))
         return;
-    std::snprintf(notice, sizeof notice, "%s\n", line);
-    if (void (*wake)() = screen_wake.load()) {
-        state.store(due);
-        wake();
+    for (slot &s : waiting) {
+        int expected = free_slot;
+        if (!s.state.compare_exchange_strong(expected, writing))
+            continue;
+        std::snprintf(s.line, sizeof s.line, "%s\n", line);
+        if (void (*wake)() = screen_wake.load()) {
+            s.state.store(due);
+            wake();
+            return;
+        }
+        [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, s.line, std::strlen(s.line));
+        s.state.store(free_slot);
         return;
     }
-    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, notice, std::strlen(notice));
-    state.store(shown);
+    // More at once than the screen can take between two looks at the keyboard: the rest are
+    // dropped rather than kept waiting.
 }
 
 void show_notices_on_screen(void (*wake)()) {
     screen_wake.store(wake);
 }
 
-const char *due_notice() {
-    int expected = due;
-    return state.compare_exchange_strong(expected, shown) ? notice : nullptr;
+bool take_notice(char *line, std::size_t size) {
+    for (slot &s : waiting) {
+        int expected = due;
+        if (!s.state.compare_exchange_strong(expected, taking))
+            continue;
+        std::snprintf(line, size, "%s", s.line);
+        s.state.store(free_slot);
+        return true;
+    }
+    return false;
 }
 
 void add_stopped_ns(std::int64_t ns) {

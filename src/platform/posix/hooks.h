@@ -15,12 +15,13 @@ void note_output(const char *bytes, std::size_t count);
 void write_all(int fd, const char *bytes, std::size_t count);
 
 // A line for standard error from any thread, such as the playback thread's word that there will
-// be no sound. The first of a run is kept and the rest dropped. Without a screen it is written at
-// once; with one, the wake function that the terminal gave is called, and the line editor shows
-// the line, which due_notice then hands over once, at its next look at the keyboard.
-void notify(const char *line);
+// be no sound, which is said once a run, or that a track stopped short, said each time. Without a
+// screen it is written at once; with one, the wake function that the terminal gave is called,
+// and the line editor shows the line, which take_notice then hands over once, at its next look
+// at the keyboard.
+void notify(const char *line, bool once_a_run);
 void show_notices_on_screen(void (*wake)());
-const char *due_notice();
+bool take_notice(char *line, std::size_t size);
 
 // Time spent stopped by Ctrl-Z, which the player's clock leaves out; the terminal adds to it.
 void add_stopped_ns(std::int64_t ns);

@@ -163,7 +163,8 @@ void show_notice(const char *notice) {
 }
 
 void show_due_notice() {
-    if (const char *notice = posix::due_notice()) {
+    char notice[512];
+    while (posix::take_notice(notice, sizeof notice)) {
         show_notice(notice);
     }
 }

@@ -22,6 +22,7 @@ namespace plat {
 // What one play hands its thread. The thread holds it as well, so that a thread the engine has
 // let go keeps its file and control, and frees them itself if it ever returns.
 struct playback {
+    std::string name;
     audio::sound_file file;
     audio::play_control control;
     std::string pcm;
@@ -67,6 +68,32 @@ class stuck_pcms {
 // Never destroyed: a thread let go may come back to it while the process exits.
 stuck_pcms &stuck = *new stuck_pcms;
 
+// A track that decodes to nothing, or stops more than a second short of its length, is named as
+// one that cannot be opened is, each time it plays: its silence would pass for play.
+void say_stopped_short(const playback &p, std::int64_t first) {
+    const audio::sound_file &file = p.file;
+    const auto rate = static_cast<std::int64_t>(file.rate());
+    if (file.frames() - file.position() <= rate)
+        return;
+    char reason[64] = "no sound in it can be decoded";
+    if (file.position() > first) {
+        const std::int64_t at = file.position() / rate;
+        const std::int64_t all = file.frames() / rate;
+        std::snprintf(reason, sizeof reason, "it stops at %lld:%02lld of %lld:%02lld",
+                      static_cast<long long>(at / 60), static_cast<long long>(at % 60),
+                      static_cast<long long>(all / 60), static_cast<long long>(all % 60));
+    }
+    // Control bytes in a name would act on the terminal.
+    std::string shown = p.name.substr(0, 255);
+    for (char &c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "kestrova: cannot play \"%s\": %s", shown.c_str(), reason);
+    posix::notify(line, false);
+}
+
 void play_through(playback &p) {
     audio::sound_file &file = p.file;
     audio::alsa_output output;
@@ -84,6 +111,7 @@ void play_through(playback &p) {
     for (;;) {
         const std::size_t got = file.read(chunk.data(), frames);
         if (got == 0) {
+            say_stopped_short(p, first);
             output.finish(p.control);
             return;
         }
@@ -168,6 +196,7 @@ void mci_device::resume() {
 // A device opened for each play that follows a thread let go, which took the last with it.
 mci::error mci_device::fresh() {
     auto next = std::make_shared<playback>();
+    next->name = element_;
     const mci::error failed = next->file.open(element_.c_str(), kinds_);
     length_ms_ = next->file.length_ms();
     reason_ = next->file.reason();
