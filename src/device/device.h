@@ -17,6 +17,9 @@ inline constexpr playable_format playable_formats[] = {
 #if !defined(_WIN32)
     {"mp2", "MPEGVideo"}, {"mpga", "MPEGVideo"}, {"flac", "MPEGVideo"}, {"ogg", "MPEGVideo"},
     {"oga", "MPEGVideo"}, {"opus", "MPEGVideo"}, {"aif", "MPEGVideo"},  {"aiff", "MPEGVideo"},
+    // Through the FFmpeg module, when it is installed.
+    {"m4a", "MPEGVideo"}, {"m4b", "MPEGVideo"}, {"aac", "MPEGVideo"},  {"wma", "MPEGVideo"},
+    {"wv", "MPEGVideo"},  {"webm", "MPEGVideo"}, {"mka", "MPEGVideo"}, {"ape", "MPEGVideo"},
 #endif
 };
 
