@@ -195,8 +195,7 @@ class ffmpeg_decoder : public decoder {
         frame_ = av_frame_alloc();
         packet_ = av_packet_alloc();
         codec_ = codec ? avcodec_alloc_context3(codec) : nullptr;
-        if (!frame_ || !packet_ || !codec_ ||
-            avcodec_parameters_to_context(codec_, parameters) < 0)
+        if (!frame_ || !packet_ || !codec_ || avcodec_parameters_to_context(codec_, parameters) < 0)
             return false;
         // One thread: a frame of audio takes microseconds.
         codec_->thread_count = 1;
@@ -209,8 +208,8 @@ class ffmpeg_decoder : public decoder {
         info.channels = static_cast<unsigned>(out_layout_.nb_channels);
         info.rate = rate_;
         if (out_layout_.order == AV_CHANNEL_ORDER_NATIVE && info.channels <= most_placed)
-            info.layout = layout_of_mask(static_cast<std::uint32_t>(out_layout_.u.mask),
-                                         info.channels);
+            info.layout =
+                layout_of_mask(static_cast<std::uint32_t>(out_layout_.u.mask), info.channels);
         info.frames = length();
         reason = "its length cannot be told";
         return info.frames > 0;
@@ -337,9 +336,9 @@ class ffmpeg_decoder : public decoder {
             return false;
         pending_.resize(static_cast<std::size_t>(room) * sample_bytes(format_) * info_channels());
         std::uint8_t *out = pending_.data();
-        const int made = swr_convert(swr_, &out, room,
-                                     const_cast<const std::uint8_t **>(frame_->extended_data),
-                                     frame_->nb_samples);
+        const int made =
+            swr_convert(swr_, &out, room, const_cast<const std::uint8_t **>(frame_->extended_data),
+                        frame_->nb_samples);
         pending_.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
                         info_channels());
         // After a seek, what lies before the frame asked for is dropped.
@@ -349,9 +348,8 @@ class ffmpeg_decoder : public decoder {
                 stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
             const std::int64_t first =
                 samples(frame_->best_effort_timestamp - start, stream->time_base, rate_);
-            const auto drop = static_cast<std::size_t>(
-                std::clamp<std::int64_t>(skip_to_ - first, 0,
-                                         static_cast<std::int64_t>(pending_frames())));
+            const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(
+                skip_to_ - first, 0, static_cast<std::int64_t>(pending_frames())));
             taken_ = drop;
             if (drop < pending_frames())
                 skip_to_ = -1;
@@ -364,9 +362,8 @@ class ffmpeg_decoder : public decoder {
     bool resample_from(AVChannelLayout &layout, AVSampleFormat format, int rate) {
         swr_free(&swr_);
         av_channel_layout_uninit(&in_layout_);
-        if (swr_alloc_set_opts2(&swr_, &out_layout_, av_format(format_),
-                                static_cast<int>(rate_), &layout, format, rate, 0,
-                                nullptr) < 0 ||
+        if (swr_alloc_set_opts2(&swr_, &out_layout_, av_format(format_), static_cast<int>(rate_),
+                                &layout, format, rate, 0, nullptr) < 0 ||
             swr_init(swr_) < 0) {
             swr_free(&swr_);
             return false;

@@ -37,16 +37,16 @@ loaded load() {
     const std::string folder = program_folder();
     if (folder.empty())
         return found;
-    for (const std::string &path : {folder + KESTROVA_MODULE_DIR "/" + module_name,
-                                    folder + module_name}) {
+    for (const std::string &path :
+         {folder + KESTROVA_MODULE_DIR "/" + module_name, folder + module_name}) {
         if (::access(path.c_str(), F_OK) != 0)
             continue;
         found.reason = "needs a kestrova-ffmpeg package that fits this kestrova";
         // Never closed: the decoders it makes live on in the engine.
         void *module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        const auto entry = module ? reinterpret_cast<module_entry_function>(
-                                        ::dlsym(module, module_entry))
-                                  : nullptr;
+        const auto entry =
+            module ? reinterpret_cast<module_entry_function>(::dlsym(module, module_entry))
+                   : nullptr;
         const module_table *table = entry ? entry() : nullptr;
         if (table && table->abi == module_abi && table->info_size == sizeof(stream_info) &&
             table->open) {
