@@ -189,17 +189,10 @@ class ffmpeg_decoder : public decoder {
         reason = "not a sound file the player can read";
         if (!input_->open())
             return false;
-        const AVCodecParameters *parameters = input_->stream()->codecpar;
-        const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
         reason = "its codec is not one the player decodes";
         frame_ = av_frame_alloc();
         packet_ = av_packet_alloc();
-        codec_ = codec ? avcodec_alloc_context3(codec) : nullptr;
-        if (!frame_ || !packet_ || !codec_ || avcodec_parameters_to_context(codec_, parameters) < 0)
-            return false;
-        // One thread: a frame of audio takes microseconds.
-        codec_->thread_count = 1;
-        if (avcodec_open2(codec_, codec, nullptr) < 0)
+        if (!frame_ || !packet_ || !open_codec())
             return false;
         reason = "no sound in it can be decoded";
         if (!next_frame())
@@ -236,17 +229,30 @@ class ffmpeg_decoder : public decoder {
     }
 
     // To the key frame at or before the frame, then decoded up to it, told by the timestamps.
+    // The start is the container and the decoder opened afresh: a seek there does not skip the
+    // encoder's delay again in every demuxer and decoder (Opus in Matroska, for one).
     bool seek(std::int64_t frame) override {
-        AVStream *stream = input_->stream();
-        const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-        const std::int64_t at =
-            start + av_rescale_q(frame, AVRational{1, static_cast<int>(rate_)}, stream->time_base);
-        if (av_seek_frame(input_->format(), input_->index(), at, AVSEEK_FLAG_BACKWARD) < 0)
-            return false;
-        avcodec_flush_buffers(codec_);
+        if (frame == 0) {
+            auto fresh = std::make_unique<container>(fd_);
+            if (!fresh->open())
+                return false;
+            input_ = std::move(fresh);
+            if (!open_codec())
+                return false;
+        } else {
+            AVStream *stream = input_->stream();
+            const std::int64_t start =
+                stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            const std::int64_t at =
+                start +
+                av_rescale_q(frame, AVRational{1, static_cast<int>(rate_)}, stream->time_base);
+            if (av_seek_frame(input_->format(), input_->index(), at, AVSEEK_FLAG_BACKWARD) < 0)
+                return false;
+            avcodec_flush_buffers(codec_);
+        }
         swr_free(&swr_);
         draining_ = false;
-        skip_to_ = frame;
+        skip_to_ = frame > 0 ? frame : -1;
         at_ = frame;
         pending_.clear();
         taken_ = 0;
@@ -254,6 +260,19 @@ class ffmpeg_decoder : public decoder {
     }
 
   private:
+    // The decoder for the container's stream, set up afresh.
+    bool open_codec() {
+        const AVCodecParameters *parameters = input_->stream()->codecpar;
+        const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
+        avcodec_free_context(&codec_);
+        codec_ = codec ? avcodec_alloc_context3(codec) : nullptr;
+        if (!codec_ || avcodec_parameters_to_context(codec_, parameters) < 0)
+            return false;
+        // One thread: a frame of audio takes microseconds.
+        codec_->thread_count = 1;
+        return avcodec_open2(codec_, codec, nullptr) >= 0;
+    }
+
     unsigned info_channels() const { return static_cast<unsigned>(out_layout_.nb_channels); }
     std::size_t pending_frames() const {
         return pending_.size() / (sample_bytes(format_) * info_channels());
