@@ -11,12 +11,13 @@ set -eu
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
       dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck
-      libmpg123-dev flac vorbis-tools opus-tools
+      libmpg123-dev libflac-dev flac vorbis-tools opus-tools
       libavformat-dev libavcodec-dev libswresample-dev ffmpeg"
-# MPEG audio is decoded with libmpg123; the format tests encode one sweep with Debian's encoders
-# (lame comes with the bench's packages). The FFmpeg module (M4A, AAC, WMA, WebM, Matroska,
-# WavPack, APE) builds against FFmpeg's libraries, and its tests encode with the ffmpeg program,
-# whose ffplay is the bench's reference player for AAC.
+# MPEG audio is decoded with libmpg123 and FLAC with libFLAC, the format's reference decoder; the
+# format tests encode one sweep with Debian's encoders (lame comes with the bench's packages).
+# The FFmpeg module (M4A, AAC, WMA, WebM, Matroska, WavPack, APE) builds against FFmpeg's
+# libraries, and its tests encode with the ffmpeg program, whose ffplay is the bench's reference
+# player for AAC.
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
 # Before it builds anything, the test command checks the C++ formatting with clang-format and
@@ -27,7 +28,10 @@ win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
 # bench/run and the peers it measures Kestrova against; the sound-server tests and the bench
 # start a private sound server.
 bench_pkgs="python3 python3-psutil mpg123 sox libsox-fmt-alsa libsox-fmt-mp3 lame
-            gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-base gstreamer1.0-alsa"
+            gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-base gstreamer1.0-alsa
+            python3-numpy twolame sndfile-programs"
+# bench/testbench compares the decoders with the formats' own: it makes layer II with twolame and
+# DWVW with sndfile-convert, and compares the samples with numpy.
 case ${1:-pulse} in
 pulse) bench_pkgs="$bench_pkgs pulseaudio pulseaudio-utils" ;;
 pipewire) bench_pkgs="$bench_pkgs pipewire pipewire-bin wireplumber pipewire-alsa dbus" ;;

@@ -6,7 +6,7 @@ import subprocess
 import wave
 
 import pytest
-from conftest import prompt
+from conftest import prompt, read_until
 
 RATE, SECONDS = 44100, 3
 # The file's channels, in the order wave files and FLAC keep them, and the pitch of each one's
@@ -94,3 +94,32 @@ def test_each_channel_comes_out_of_its_speaker(tmp_path, player, pulse, name, ar
         assert heard == expected, f"{speaker} plays the {FILE_ORDER[PITCHES.index(heard)]} channel"
         # Alone: no other channel mixed in.
         assert sorted(loudness.values())[-2] < loudness[heard] / 10
+
+
+# Streams a sound server may not take as they are: doubles, which it takes as floats, and a rate
+# beyond its own, which is named. Made with sox; the words said on standard error, if any.
+STREAMS = {
+    "64-bit float wave": (["-e", "floating-point", "-b", "64", "-r", "44100"], None),
+    "500 kHz wave": (["-r", "500000"], b'kestrova: cannot play "tone.wav": ALSA PCM "pulse" '
+                                       b"takes no stream of 2 channels at 500000 Hz\n"),
+}
+
+
+@pytest.mark.parametrize("made,said", STREAMS.values(), ids=STREAMS.keys())
+def test_a_stream_the_server_does_not_take_is_played_or_named(tmp_path, player, pulse, made, said):
+    subprocess.run(["sox", "-n", *made, "-c", "2", str(tmp_path / "tone.wav"), "synth", "3",
+                    "sine", "440", "vol", "0.5"], check=True)
+    recorder = subprocess.Popen(["parec", "-d", "test.monitor", "--raw", "--format=s16le",
+                                 "--channels=2"], env=pulse.env, stdout=subprocess.PIPE)
+    p = player(tmp_path, env={**pulse.env, "AUDIODEV": "pulse"}, stderr=subprocess.PIPE)
+    p.expect(prompt(b"tone"))
+    if said:
+        assert read_until(p.proc.stderr.fileno(), b"\n") == said
+    else:
+        # Heard at its level within ten seconds of the sink's: half the full scale peaks near 16384.
+        chunks = (array.array("h", read_exactly(recorder.stdout, 4410 * 4)) for _ in range(100))
+        assert any(max(chunk) > 12000 for chunk in chunks)
+    recorder.kill()
+    recorder.wait()
+    p.send(b"exit\n")
+    assert p.wait() == 1

@@ -130,6 +130,9 @@ struct decodes {
     // Writes the file and returns what must reach ALSA for it.
     bytes (*make)(S path);
     std::uint64_t ms;
+    // A second play starts here, as one after a lost device does: the frames from there on.
+    std::uint32_t from_ms = 0;
+    unsigned frame_bytes = 0, rate = 0;
 };
 
 class EngineDecodes : public ::testing::TestWithParam<decodes> {};
@@ -137,15 +140,22 @@ class EngineDecodes : public ::testing::TestWithParam<decodes> {};
 // Every sample as the format's reference decoder gives it, every bit kept, each channel where its
 // speaker is in ALSA's order, and the whole length told before the play.
 TEST_P(EngineDecodes, AsTheFormatMeansIt) {
+    const decodes c = GetParam();
     temp_folder dir;
-    const bytes expected = GetParam().make(dir / "t");
+    const bytes expected = c.make(dir / "t");
     capture_to(dir / "out.raw");
     mci::device_id id = 0;
     ASSERT_EQ(open_file("MPEGVideo", dir / "t", id), 0u);
-    EXPECT_EQ(length_ms(id), GetParam().ms);
+    EXPECT_EQ(length_ms(id), c.ms);
     ASSERT_EQ(play(id, mci::wait), 0u);
-    ASSERT_EQ(close_device(id), 0u);
     EXPECT_TRUE(read_bytes(dir / "out.raw") == expected);
+    if (c.from_ms) {
+        ASSERT_EQ(play(id, mci::wait, c.from_ms), 0u);
+        const std::size_t skipped = std::size_t{c.from_ms} * c.rate / 1000 * c.frame_bytes;
+        EXPECT_TRUE(read_bytes(dir / "out.raw") ==
+                    bytes(expected.begin() + skipped, expected.end()));
+    }
+    ASSERT_EQ(close_device(id), 0u);
 }
 
 using fs = flac_stream;
@@ -157,9 +167,12 @@ INSTANTIATE_TEST_SUITE_P(
         decodes{"flac20", [](S p) { return write_flac(p, 20, 2, 96000, 9600); }, 100},
         decodes{"flac32", [](S p) { return write_flac(p, 32, 1, 192000, 19200); }, 100},
         decodes{"flac_without_length",
-                [](S p) { return write_flac(p, 16, 2, 22050, 44107, fs::no_length); }, 2000},
+                [](S p) { return write_flac(p, 16, 2, 22050, 44107, fs::no_length); }, 2000, 1500,
+                4, 22050},
+        // With no STREAMINFO to seek by, a play from a point decodes its way there.
         decodes{"flac_from_first_frame",
-                [](S p) { return write_flac(p, 24, 1, 11025, 11025, fs::from_frame); }, 1000},
+                [](S p) { return write_flac(p, 24, 1, 11025, 11025, fs::from_frame); }, 1000, 300,
+                4, 11025},
         decodes{"ogg_flac", [](S p) { return write_flac(p, 8, 2, 32000, 3200, fs::ogg); }, 100},
         decodes{"flac_three",
                 [](S p) {
@@ -195,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                 100},
         decodes{"aiff",
                 [](S p) { return write_sound(p, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 2, 8000, 800); },
-                100}),
+                100, 50, 8, 8000}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct spliced {

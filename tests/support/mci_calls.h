@@ -18,8 +18,9 @@ inline mci::error open_file(const char *type, const std::string &path, mci::devi
     return result;
 }
 
-inline mci::error play(mci::device_id id, mci::dword_ptr extra_flags = 0) {
+inline mci::error play(mci::device_id id, mci::dword_ptr extra_flags = 0, mci::dword from = 0) {
     mci::play_parms parms{};
+    parms.dwFrom = from;
     return plat::mci_send(id, mci::play, mci::notify | mci::from | extra_flags,
                           reinterpret_cast<mci::dword_ptr>(&parms));
 }

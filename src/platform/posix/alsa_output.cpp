@@ -201,32 +201,52 @@ bool alsa_output::open_pcm() {
     pcm_ = pcm;
     snd_pcm_uframes_t buffer = 0;
     snd_pcm_uframes_t period = 0;
-    // More than two channels go where the file means them: the PCM is told so where it can be,
-    // and elsewhere they are put in the order it assumes.
-    route_.plan(layout_, channels_);
-    const snd_pcm_format_t format = alsa_format(format_);
-    if (channels_ > 2 && channels_ <= most_placed && layout_[channels_ - 1] != speaker::none &&
-        takes_maps(pcm)) {
-        if (configure(pcm, format, channels_, rate_, buffer, period, can_pause_) &&
-            tell_map(pcm, layout_, channels_))
-            route_.plan({}, channels_);
-        else
-            snd_pcm_hw_free(pcm);
-    }
-    if (snd_pcm_state(pcm) == SND_PCM_STATE_OPEN &&
-        !configure(pcm, format, route_.out_channels(), rate_, buffer, period, can_pause_))
+    if (!set_up(buffer, period)) {
+        char why[160];
+        std::snprintf(why, sizeof why, "ALSA PCM \"%s\" takes no stream of %u channels at %u Hz",
+                      name_.c_str(), channels_, rate_);
+        refusal_ = why;
         return false;
+    }
     const int count = snd_pcm_poll_descriptors_count(pcm);
     if (count < 1)
         return false;
     fds_.resize(1 + static_cast<std::size_t>(count));
     if (snd_pcm_poll_descriptors(pcm, &fds_[1], static_cast<unsigned>(count)) != count)
         return false;
-    frame_bytes_ = sample_bytes(format_) * route_.out_channels();
+    frame_bytes_ = sample_bytes(played_) * route_.out_channels();
     buffer_frames_ = buffer;
     period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
     history_.reset(can_pause_ ? 0 : buffer_frames_, frame_bytes_);
     return true;
+}
+
+// The stream as the file has it where the PCM takes that, else doubles as floats, which a sound
+// server may take where it takes no doubles. More than two channels go where the file means them:
+// the PCM is told so where it can be, and elsewhere they are put in the order it assumes.
+bool alsa_output::set_up(snd_pcm_uframes_t &buffer, snd_pcm_uframes_t &period) {
+    const bool mappable = channels_ > 2 && channels_ <= most_placed &&
+                          layout_[channels_ - 1] != speaker::none && takes_maps(pcm_);
+    for (const sample_format played : {format_, sample_format::f32}) {
+        if (played != format_ && format_ != sample_format::f64)
+            break;
+        played_ = played;
+        route_.plan(layout_, channels_);
+        if (mappable) {
+            if (configure(pcm_, alsa_format(played), channels_, rate_, buffer, period,
+                          can_pause_) &&
+                tell_map(pcm_, layout_, channels_)) {
+                route_.plan({}, channels_);
+                return true;
+            }
+            snd_pcm_hw_free(pcm_);
+        }
+        if (configure(pcm_, alsa_format(played), route_.out_channels(), rate_, buffer, period,
+                      can_pause_))
+            return true;
+        snd_pcm_hw_free(pcm_);
+    }
+    return false;
 }
 
 bool alsa_output::reopen(play_control &control) {
@@ -262,9 +282,16 @@ bool alsa_output::reopen(play_control &control) {
 }
 
 bool alsa_output::write(const void *frames, std::size_t count, play_control &control) {
+    if (played_ != format_) {
+        const auto *doubles = static_cast<const double *>(frames);
+        narrowed_.resize(count * channels_);
+        for (std::size_t i = 0; i < narrowed_.size(); ++i)
+            narrowed_[i] = static_cast<float>(doubles[i]);
+        frames = narrowed_.data();
+    }
     if (!route_.moves())
         return write_out(frames, count, control);
-    route_.apply(frames, count, sample_bytes(format_), routed_);
+    route_.apply(frames, count, sample_bytes(played_), routed_);
     return write_out(routed_.data(), count, control);
 }
 

@@ -32,6 +32,9 @@ class alsa_output {
     // its speaker in layout; false when the device cannot be had, which leaves the track silent.
     bool open(const char *name, sample_format format, unsigned channels, unsigned rate,
               const channel_layout &layout);
+    // After an open that failed: why the device takes no such stream; empty when it could not be
+    // had at all, which has been said as no sound.
+    const std::string &refusal() const { return refusal_; }
 
     // After write or finish has given up on a device that failed: the first call closes it,
     // which is said once as lost; each call then waits half a second, longer while paused, and
@@ -52,6 +55,8 @@ class alsa_output {
 
   private:
     bool open_pcm();
+    // buffer and period are snd_pcm_uframes_t, which alsa-lib defines as unsigned long.
+    bool set_up(unsigned long &buffer, unsigned long &period);
     bool write_out(const void *frames, std::size_t count, play_control &control);
     void close();
     int wait_for_room(play_control &control, std::size_t wanted);
@@ -62,6 +67,10 @@ class alsa_output {
     _snd_pcm *pcm_ = nullptr;
     std::string name_;
     sample_format format_ = sample_format::s16;
+    // What the PCM is given: the file's format, or floats for doubles it does not take.
+    sample_format played_ = sample_format::s16;
+    std::vector<float> narrowed_;
+    std::string refusal_;
     unsigned channels_ = 0;
     channel_layout layout_{};
     // Where the PCM takes no channel map: the file's channels in the order that it assumes.

@@ -82,10 +82,12 @@ class flac_decoder : public decoder {
 
     bool seek(std::int64_t frame) override {
         drop_pending();
-        if (FLAC__stream_decoder_seek_absolute(flac_, static_cast<FLAC__uint64>(frame)))
+        expected_ = static_cast<FLAC__uint64>(frame);
+        if (FLAC__stream_decoder_seek_absolute(flac_, expected_))
             return true;
         // A stream with no STREAMINFO, or damaged where the search lands, is decoded from its
         // start up to the frame instead.
+        expected_ = unknown;
         if (!FLAC__stream_decoder_reset(flac_))
             return false;
         for (std::int64_t passed = 0; passed < frame;) {
@@ -136,6 +138,7 @@ class flac_decoder : public decoder {
         }
         frames = total;
         drop_pending();
+        expected_ = unknown;
         return total > 0 && FLAC__stream_decoder_reset(flac_);
     }
 
@@ -151,18 +154,30 @@ class flac_decoder : public decoder {
         if (head.channels != channels_ || head.bits_per_sample == 0 ||
             head.bits_per_sample > container_bits_)
             return;
+        // A frame lost to damage leaves silence in its place, as long as it lasted, so that
+        // what follows plays at its time; a gap of more than ten seconds is no lost frame.
+        const FLAC__uint64 at = head.number.sample_number;
+        const FLAC__uint64 gap =
+            expected_ != unknown && at > expected_ && at - expected_ <= 10ull * rate_
+                ? at - expected_
+                : 0;
+        expected_ = at + head.blocksize;
         // Every bit kept, at the top of the container, as a wave file holds 12 or 20 bits.
         const unsigned shift = container_bits_ - head.bits_per_sample;
-        const std::size_t samples = std::size_t{head.blocksize} * channels_;
-        pending_.resize(samples * (container_bits_ / 8));
+        // libFLAC may hand over more than one frame in a call, as when it stands in silence for
+        // one it lost: each is added to what is pending.
+        const std::size_t kept = pending_.size();
+        const std::size_t silent = static_cast<std::size_t>(gap) * channels_;
+        const std::size_t samples = silent + std::size_t{head.blocksize} * channels_;
+        pending_.resize(kept + samples * (container_bits_ / 8), 0);
         if (container_bits_ == 16) {
-            auto *out = reinterpret_cast<std::int16_t *>(pending_.data());
+            auto *out = reinterpret_cast<std::int16_t *>(pending_.data() + kept) + silent;
             for (unsigned i = 0; i < head.blocksize; ++i)
                 for (unsigned c = 0; c < channels_; ++c)
                     *out++ = static_cast<std::int16_t>(static_cast<std::uint32_t>(channels[c][i])
                                                        << shift);
         } else {
-            auto *out = reinterpret_cast<std::int32_t *>(pending_.data());
+            auto *out = reinterpret_cast<std::int32_t *>(pending_.data() + kept) + silent;
             for (unsigned i = 0; i < head.blocksize; ++i)
                 for (unsigned c = 0; c < channels_; ++c)
                     *out++ = static_cast<std::int32_t>(static_cast<std::uint32_t>(channels[c][i])
@@ -260,6 +275,9 @@ class flac_decoder : public decoder {
     unsigned container_bits_ = 0;
     FLAC__uint64 total_ = 0;
     std::uint32_t mask_ = 0;
+    // The sample number the next frame should start at, after a frame or a seek.
+    static constexpr FLAC__uint64 unknown = ~FLAC__uint64{0};
+    FLAC__uint64 expected_ = unknown;
     // The last frame decoded, interleaved in the container's samples, and how much of it is read.
     std::vector<unsigned char> pending_;
     std::size_t taken_ = 0;

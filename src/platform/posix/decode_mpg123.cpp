@@ -2,6 +2,8 @@
 #include <mpg123.h>
 #include <unistd.h>
 
+#include <cmath>
+
 #include "platform/posix/decoder.h"
 
 namespace plat::audio {
@@ -64,7 +66,7 @@ off_t resampled_frames(mpg123_handle *h, long rate) {
                 more += mpg123_spf(h) * (static_cast<double>(rate) / frame.rate - 1);
         }
     }
-    return static_cast<off_t>(more);
+    return static_cast<off_t>(std::floor(more));
 }
 
 class mpg123_decoder : public decoder {

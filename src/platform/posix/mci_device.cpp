@@ -68,8 +68,21 @@ class stuck_pcms {
 // Never destroyed: a thread let go may come back to it while the process exits.
 stuck_pcms &stuck = *new stuck_pcms;
 
-// A track that decodes to nothing, or stops more than a second short of its length, is named as
-// one that cannot be opened is, each time it plays: its silence would pass for play.
+// A track that does not play is named as one that cannot be opened is, each time it plays: its
+// silence would pass for play.
+void say_cannot_play(const playback &p, const char *reason) {
+    // Control bytes in a name would act on the terminal.
+    std::string shown = p.name.substr(0, 255);
+    for (char &c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "kestrova: cannot play \"%s\": %s", shown.c_str(), reason);
+    posix::notify(line, false);
+}
+
+// A track that decodes to nothing, or stops more than a second short of its length.
 void say_stopped_short(const playback &p, std::int64_t first) {
     const audio::sound_file &file = p.file;
     const auto rate = static_cast<std::int64_t>(file.rate());
@@ -83,22 +96,17 @@ void say_stopped_short(const playback &p, std::int64_t first) {
                       static_cast<long long>(at / 60), static_cast<long long>(at % 60),
                       static_cast<long long>(all / 60), static_cast<long long>(all % 60));
     }
-    // Control bytes in a name would act on the terminal.
-    std::string shown = p.name.substr(0, 255);
-    for (char &c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
-    char line[512];
-    std::snprintf(line, sizeof line, "kestrova: cannot play \"%s\": %s", shown.c_str(), reason);
-    posix::notify(line, false);
+    say_cannot_play(p, reason);
 }
 
 void play_through(playback &p) {
     audio::sound_file &file = p.file;
     audio::alsa_output output;
-    if (!output.open(p.pcm.c_str(), file.format(), file.channels(), file.rate(), file.layout()))
+    if (!output.open(p.pcm.c_str(), file.format(), file.channels(), file.rate(), file.layout())) {
+        if (!output.refusal().empty())
+            say_cannot_play(p, output.refusal().c_str());
         return;
+    }
     // Counted while it plays, so that a Ctrl-Z waits for it to fall silent.
     posix::sound_playing(true);
     struct uncount {

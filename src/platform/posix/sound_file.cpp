@@ -16,7 +16,8 @@ namespace plat::audio {
 namespace {
 
 constexpr unsigned max_channels = 64;
-constexpr unsigned max_rate = 768000;
+// The highest rate a FLAC stream can say.
+constexpr unsigned max_rate = 1048575;
 
 // The first bytes of a file, and of what follows an ID3v2 tag in front of it.
 struct head {
