@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/ascii.h"
-#include "console/console.h"
+#include "common/controls.h"
 #include "device/device.h"
 
 namespace {
