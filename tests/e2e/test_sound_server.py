@@ -112,12 +112,8 @@ class Heard(threading.Thread):
 # How the track is held, once `at` s of it have been heard, what then shows that it is held, how
 # it is let go, and how much more of the track the sink may play meanwhile (in ms): a pause waits
 # for the next keyboard poll, Ctrl-Z for nothing.
-HOLDS = {
-    "Ctrl-Z at 0.5 s": (0.5, b"\x1a", b"stopped\n", b"\n", 300),
-    "Ctrl-Z at 1 s": (1, b"\x1a", b"stopped\n", b"\n", 300),
-    "Ctrl-Z at 2 s": (2, b"\x1a", b"stopped\n", b"\n", 300),
-    "pause at 1 s": (1, b"pause\n", b"pause\n", b"k", 500),
-}
+HOLDS = {**{f"Ctrl-Z at {at} s": (at, b"\x1a", b"stopped\n", b"\n", 300) for at in (0.5, 1, 2)},
+         "pause at 1 s": (1, b"pause\n", b"pause\n", b"k", 500)}
 
 
 @pytest.mark.parametrize("at,hold,held,release,most", HOLDS.values(), ids=HOLDS.keys())
