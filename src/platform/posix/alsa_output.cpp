@@ -275,8 +275,8 @@ int alsa_output::wait_for_room(play_control &control, std::size_t wanted) {
 //
 // Ctrl-Z drops it too. A sound server's pause is only queued for its library's own thread to
 // send, and the process stops, that thread with it, as soon as this one says it is silent: the
-// server then plays out the whole buffer, seconds of it (heard at any moment of a track, more
-// often in its first seconds). A drop returns only once the server has stopped the stream.
+// server then plays out the whole buffer, seconds of it, at whatever moment of the track. A drop
+// returns only once the server has stopped the stream.
 bool alsa_output::hold(play_control &control) {
     if (control.stop_requested())
         return false;
