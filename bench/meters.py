@@ -1,6 +1,6 @@
 """The bench's meters: players spawned and read from /proc while they play, and the sound a
 sound server's sinks give, read in 5 ms blocks."""
-import array, contextlib, fcntl, os, random, select, struct, subprocess, termios, time
+import array, contextlib, fcntl, os, random, select, struct, subprocess, termios, time, wave
 
 RATE, FRAME = 44100, 4  # s16 stereo
 BLOCK = RATE // 200  # the 5 ms blocks in which the sinks' sound is read
@@ -229,3 +229,70 @@ def trials(cmd, action, n, cwd=None, fifo=None):
         finish(p)
         sound.close()
     return out
+
+def make_rise(path, secs=60):
+    """A track whose level rises with its position, half a step a millisecond: each frame heard
+    tells which part of the track it is."""
+    if os.path.exists(path):
+        return
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with wave.open(path, "wb") as w:
+        w.setparams((2, 2, RATE, 0, "NONE", None))
+        w.writeframes(array.array("h", (200 + i * 500 // RATE for i in range(secs * RATE)
+                                        for _ in "lr")).tobytes())
+
+def position_of(sample):  # ms into the rising track, None for silence
+    return (sample - 200) * 2 if sample > 100 else None
+
+def held(kestrova, cwd, fifo, how, n, hold=1.5):
+    """Holds the real player n times while it plays the rising track on the pipe sink: by Ctrl-Z
+    under a shell with job control (then fg) or by its word "pause" (then a key), each 0.3-0.7 s
+    after the track has been heard again. For each: the track's ms that the sink still played
+    after the request, and where the track went on after the release, against the last of it
+    heard before (ms; below 0, heard twice)."""
+    master, slave = os.openpty()
+    cmd = ["/bin/dash", "-c", 'set -m; "$0"; while read x; do fg; done', kestrova] \
+        if how == "ctrl-z" else [kestrova]
+    sound = Sound(fifo)
+    p = subprocess.Popen(cmd, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,
+                         start_new_session=True, env=dict(os.environ, AUDIODEV="pulse",
+                                                          PULSE_SINK="pipe"),
+                         preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+    os.close(slave)
+    os.set_blocking(master, False)
+    request, release = (b"\x1a", b"\n") if how == "ctrl-z" else (b"pause\n", b"k")
+    pick, out, state, due, last, since = random.Random(12345), [], "waiting", 0.0, None, time.monotonic()
+    try:
+        while len(out) < n or state != "playing":
+            now, heard = sound.read()
+            with contextlib.suppress(BlockingIOError):
+                os.read(master, 65536)  # the player's screen, unread
+            for s, at in heard:
+                pos = position_of(s)
+                if pos is None:
+                    continue
+                if state == "released":
+                    out[-1]["resume_ms"] = pos - last
+                if state in ("waiting", "released"):
+                    state, due, since = "playing", now + pick.uniform(0.3, 0.7), now
+                if state == "held":
+                    out[-1]["hush_ms"] = max(out[-1]["hush_ms"], pos - out[-1]["from"])
+                last = pos
+            if state == "playing" and now >= due and len(out) < n:
+                os.write(master, request)
+                out.append(dict(hush_ms=0, resume_ms=None, **{"from": last}))
+                state, since = "held", now
+            elif state == "held" and now - since > hold:
+                os.write(master, release)
+                state, since = "released", now
+            if state != "playing" and now - since > 8 + hold:
+                raise Broken(f"{how}: nothing changed within 8 s ({state})")
+            if p.poll() is not None:
+                raise Broken(f"{how}: the player ended")
+        os.write(master, b"exit\n")
+        time.sleep(0.3)
+    finally:
+        finish(p)
+        os.close(master)
+        sound.close()
+    return [dict(hush_ms=o["hush_ms"], resume_ms=o["resume_ms"]) for o in out]

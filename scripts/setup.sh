@@ -23,8 +23,10 @@ pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasoun
 # Before it builds anything, the test command checks the C++ formatting with clang-format and
 # the shell scripts with shellcheck.
 # The Windows program runs under Wine; its console checks type at a real console window, which
-# needs a virtual X server and xdotool.
+# needs a virtual X server and xdotool. A kernel without IA-32 emulation runs no 32-bit program,
+# 32-bit Wine among them: the checks then run on a 64-bit build under 64-bit Wine (win64_pkgs).
 win_pkgs="g++-mingw-w64-i686 wine wine32:i386 xvfb xdotool"
+win64_pkgs="wine64 g++-mingw-w64-x86-64"
 # bench/run and the peers it measures Kestrova against; the sound-server tests and the bench
 # start a private sound server.
 bench_pkgs="python3 python3-psutil mpg123 sox libsox-fmt-alsa libsox-fmt-mp3 lame
@@ -65,6 +67,16 @@ if [ $# -gt 0 ]; then
     fi
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@"
+fi
+
+if [ "$want_windows" = 1 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    set --
+    for p in $win64_pkgs; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || set -- "$@" "$p"
+    done
+    if [ $# -gt 0 ]; then
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@"
+    fi
 fi
 
 # The text tests need a Shift-JIS locale next to the UTF-8 one.

@@ -14,9 +14,9 @@ struct command_word {
     std::int32_t code;
 };
 constexpr command_word exact_words[] = {
-    {"exit", cmd_code::exit},     {"ls", cmd_code::ls},     {"time", cmd_code::time},
-    {"alloop", cmd_code::alloop}, {"help", cmd_code::help}, {"shuffle", cmd_code::shuffle},
-    {"loop", cmd_code::loop},
+    {"exit", cmd_code::exit},     {"ls", cmd_code::ls},       {"time", cmd_code::time},
+    {"alloop", cmd_code::alloop}, {"help", cmd_code::help},   {"shuffle", cmd_code::shuffle},
+    {"loop", cmd_code::loop},     {"pause", cmd_code::pause},
 };
 
 // Ten plus the value of the leading digits. A value too large for the dispatch to act on is

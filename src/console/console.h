@@ -16,6 +16,7 @@ constexpr std::int32_t exit = 2;
 constexpr std::int32_t ls = 3;
 constexpr std::int32_t time = 4;
 constexpr std::int32_t alloop = 5;
+constexpr std::int32_t pause = 6;
 constexpr std::int32_t number_base = 10;
 constexpr std::int32_t number_last = 60; // track 50
 } // namespace cmd_code
@@ -40,7 +41,3 @@ void say(const char *format, ...);
 
 // Writes a file name up to (not including) its last '.', or whole when it has none, masked.
 void say_name(const char *entry);
-
-// Copies count bytes of text into shown with control bytes (C0 and DEL) as '?', so that a name
-// or a path can never drive the terminal.
-void mask_controls(const char *text, std::size_t count, char *shown);

@@ -13,11 +13,11 @@ namespace {
     "それ以後はその曲を再生します。"
 #define HELP_NEXT "現在再生されている曲の次の曲を再生します"
 
-constexpr int help_rows = 12;
+constexpr int help_rows = 13;
 
 // The texts are kept in UTF-8; the platform writes them in the console's character set.
-const char hlp[help_rows][8] = {"before", "next", "b",    "n",       "alloop", "ls",
-                                "time",   "stop", "exit", "shuffle", "help",   "loop"};
+const char hlp[help_rows][8] = {"before", "next", "b",       "n",    "alloop", "ls",   "time",
+                                "stop",   "exit", "shuffle", "help", "loop",   "pause"};
 const char hlp_naka[help_rows][512] = {
     HELP_BEFORE,
     HELP_NEXT,
@@ -33,6 +33,7 @@ const char hlp_naka[help_rows][512] = {
     "この機能です\nhelpを表示します\nコマンドには以下があります\n\n"
     "befor\nnext\nb\nn\nalloop\nls\nexit\nshuffle\nhelp\nloop",
     "一曲を繰り返し再生します。もう一度実行すると戻ります。",
+    "再生を一時停止します。何かキーを押すと同じ曲の続きから再生します。",
 };
 
 #undef HELP_BEFORE

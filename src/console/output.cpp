@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/controls.h"
 #include "console/console.h"
 #include "platform/platform.h"
 
@@ -27,11 +28,4 @@ void say_name(const char *entry) {
         len = sizeof shown;
     mask_controls(entry, len, shown);
     plat::write_out(shown, len);
-}
-
-void mask_controls(const char *text, std::size_t count, char *shown) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        shown[i] = (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
-    }
 }

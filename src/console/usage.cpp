@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/controls.h"
 #include "console/console.h"
 #include "platform/platform.h"
 
@@ -22,7 +23,7 @@ const char usage_text[] =
     "  time         the time played           loop          repeat this track, or stop that\n"
     "  shuffle      random order, or not      alloop        end after the last track, or not\n"
     "  stop         stop until a key          help WORD     what WORD does, in Japanese\n"
-    "  exit         quit\n"
+    "  pause        hold until a key          exit          quit\n"
     "\n"
 #if defined(_WIN32)
     "  -a, --all       wave and MP3 files (.wav .mp3), the extension in any letter case\n"

@@ -44,6 +44,7 @@ int play_file(const char *name, plat::window notice, std::uint32_t from, bool al
 int open_and_play(const char *name, int dot_position, plat::window notice, const int j[2],
                   std::uint32_t from);
 void close_device();
+// Holds the open track where it is, and takes it up again from there (the word "pause").
 void pause_device();
 void resume_device();
 std::int32_t track_length();

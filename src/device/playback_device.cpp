@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "common/ascii.h"
-#include "console/console.h"
+#include "common/controls.h"
 #include "device/device.h"
 
 namespace {
@@ -30,9 +30,10 @@ constexpr extension extensions[] = {
 const char *const device_types[] = {"MPEGVideo", "waveaudio"};
 const char *const extension_letters[2][2] = {{"mp3", "MP3"}, {"wav", "WAV"}};
 
-// The scan finds names in any letter case; without -a the device takes only these, which a name
-// such as Song.Wav then meets.
-const char *const refused_without_all = "without -a, only .wav, .WAV, .mp3 and .MP3 play";
+// The scan finds names in any letter case; without -a the device takes only the extensions above,
+// which a name such as Song.Wav then meets. Without -a the scan lists no MP3, so the words name
+// only what a listed name can be.
+const char *const refused_without_all = "without -a, only .wav and .WAV play";
 
 // A track that does not play would otherwise pass in a second of silence, as if it had: it is
 // named, with the reason, on a line of its own on standard error.

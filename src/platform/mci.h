@@ -44,6 +44,11 @@ constexpr error err_file_not_found = err_base + 19;       // MCIERR_FILE_NOT_FOU
 constexpr error err_invalid_file = err_base + 40;         // MCIERR_INVALID_FILE
 constexpr error err_unsupported_function = err_base + 18; // MCIERR_UNSUPPORTED_FUNCTION
 
+// The records as Windows lays them out: byte-packed, as its multimedia header packs everything.
+// A 32-bit build packs them as it would anyway; a 64-bit one puts the pointers off their
+// alignment.
+#pragma pack(push, 1)
+
 // MCI_OPEN_PARMSA
 struct open_parms {
     dword_ptr dwCallback;
@@ -67,5 +72,7 @@ struct status_parms {
     dword dwItem;
     dword dwTrack;
 };
+
+#pragma pack(pop)
 
 } // namespace mci

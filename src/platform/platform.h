@@ -95,7 +95,9 @@ unsigned console_title_get(char *title, unsigned size);
 void console_title_set(const char *title);
 // The top-level window whose title is exactly title, or nullptr (FindWindowA).
 window find_window(const char *title);
-std::uint32_t tick_count();         // GetTickCount
+// Milliseconds since the system started (GetTickCount), wrapping every 49.7 days; Linux leaves out
+// the time spent stopped by Ctrl-Z, as now_seconds does.
+std::uint32_t tick_count();
 std::uint32_t current_process_id(); // GetCurrentProcessId
 
 // ---- Multimedia ------------------------------------------------------------

@@ -1,6 +1,24 @@
 // Command dispatch: what each command code does to the loop state.
 #include "console/console.h"
+#include "device/device.h"
 #include "player/player.h"
+
+namespace {
+
+// Holds the track where it is until a key, as "stop" waits for one, and takes the time held off
+// the track's clock, so that the time shown and the end of the track count only what played.
+void pause_track(loop_state &s) {
+    const std::uint32_t from = plat::tick_count();
+    pause_device();
+    plat::getch();
+    resume_device();
+    s.paused_ms += static_cast<std::uint32_t>(plat::tick_count() - from);
+    const std::int64_t whole = (s.paused_ms + 500) / 1000;
+    s.start += whole;
+    s.paused_ms -= whole * 1000;
+}
+
+} // namespace
 
 void command_handoff(loop_state &state) {
     state.code = read_cmd();
@@ -46,6 +64,10 @@ void dispatch(loop_state &s) {
     }
     case cmd_code::alloop:
         s.no_wrap = 1 - s.no_wrap;
+        print_prompt(current);
+        return;
+    case cmd_code::pause:
+        pause_track(s);
         print_prompt(current);
         return;
     default:

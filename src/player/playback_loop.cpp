@@ -81,6 +81,7 @@ int player_main(bool all) {
         play_file(s.filelist[s.index], s.window, 0, s.all);
         s.length = track_length();
         s.start = plat::now_seconds();
+        s.paused_ms = 0;
         wait_track(s);
         close_device();
     }

@@ -38,6 +38,9 @@ struct loop_state {
     std::int32_t code = 0;          // the command code just read, 0 once acted on
     // When the track began, by the whole-second clock; at its full width, right after 2038.
     std::int64_t start = 0;
+    // Paused time that has not yet moved the start on, under half a second either way: a pause
+    // moves it by whole seconds, and the rest goes with the next pause of the track.
+    std::int64_t paused_ms = 0;
     std::int32_t length = 0;       // the track's length in whole seconds
     plat::window window = nullptr; // the console's window, which the device's notices go to
     bool all = false;              // -a: every playable format, in any letter case

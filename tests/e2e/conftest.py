@@ -149,12 +149,15 @@ def player():
 
 @pytest.fixture
 def pulse():
-    # A private PulseAudio with a null sink, reached through ALSA's pulse PCM; a short folder,
-    # since its socket's path must fit a socket address.
+    # A private PulseAudio with a null sink, and a pipe sink that plays only as fast as it is read
+    # (44.1 kHz, 16-bit stereo), reached through ALSA's pulse PCM; a short folder, since its
+    # socket's path must fit a socket address.
     home = tempfile.mkdtemp(prefix="kpa")
     with open(f"{home}/default.pa", "w") as config:
         config.write(f"load-module module-native-protocol-unix socket={home}/native "
-                     "auth-anonymous=1\nload-module module-null-sink sink_name=test\n")
+                     "auth-anonymous=1\nload-module module-null-sink sink_name=test\n"
+                     f"load-module module-pipe-sink sink_name=pipe file={home}/pipe rate=44100 "
+                     "format=s16le channels=2\n")
     env = {**os.environ, "HOME": home, "XDG_RUNTIME_DIR": home, "XDG_CONFIG_HOME": home,
            "PULSE_SERVER": f"unix:{home}/native"}
     server = subprocess.Popen(["pulseaudio", "-n", "-F", f"{home}/default.pa", "--daemonize=no",
@@ -162,7 +165,7 @@ def pulse():
                                "--log-level=info"], env=env, stderr=subprocess.PIPE)
     # Its log, a few kilobytes a test, says when it is ready and when a stream comes.
     read_until(server.stderr.fileno(), b"Daemon startup complete.\n")
-    server.env = env
+    server.env, server.pipe = env, f"{home}/pipe"
     yield server
     server.send_signal(signal.SIGCONT)
     server.kill()

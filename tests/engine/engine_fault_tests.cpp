@@ -61,7 +61,8 @@ class EnginePause : public EngineFaults,
 // wait for room, and where the frames it had not played wrap around the end of the engine's ring;
 // then resumed on a device with room. Whether the device pauses itself or is dropped, the whole
 // track is heard once: a drop loses the frames it had queued, and they must be written again.
-// Ctrl-Z's hold does the same for every device, and returns only once the device is silent.
+// Ctrl-Z's hold drops every device, which a pausing one too must take up again without a loss,
+// and returns only once the device is silent.
 TEST_P(EnginePause, ResumeGoesOnWithoutLossOrRepeat) {
     const auto [can_pause, ctrl_z] = GetParam();
     // Half a second past the end of the engine's two-second ring: the unplayed frames straddle it.
@@ -81,7 +82,7 @@ TEST_P(EnginePause, ResumeGoesOnWithoutLossOrRepeat) {
         ASSERT_EQ(plat::mci_send(id, mci::resume, 0, 0), 0u);
     ASSERT_TRUE(fake.await([this] { return fake.heard.size() >= track.size(); }));
     std::lock_guard<std::mutex> lock(fake.mutex);
-    EXPECT_EQ(fake.pauses, can_pause ? 1 : 0);
+    EXPECT_EQ(fake.pauses, can_pause && !ctrl_z ? 1 : 0);
     EXPECT_FALSE(fake.wrote_while_paused);
     EXPECT_TRUE(fake.heard == track);
 }

@@ -205,7 +205,7 @@ window find_window(const char *title) {
 }
 
 std::uint32_t tick_count() {
-    return 123456;
+    return static_cast<std::uint32_t>(fake::start_ms + w.now);
 }
 
 std::uint32_t current_process_id() {
@@ -224,6 +224,8 @@ mci::error mci_send(mci::device_id device, std::uint32_t message, mci::dword_ptr
                        : message == mci::play   ? "play"
                        : message == mci::status ? "status"
                        : message == mci::close  ? "close"
+                       : message == mci::pause  ? "pause"
+                       : message == mci::resume ? "resume"
                                                 : "other";
     char line[512];
     int n = std::snprintf(line, sizeof line, "%s %u %#x", name, static_cast<unsigned>(device),

@@ -217,7 +217,7 @@ bool alsa_output::open_pcm() {
     frame_bytes_ = sample_bytes(played_) * route_.out_channels();
     buffer_frames_ = buffer;
     period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
-    history_.reset(can_pause_ ? 0 : buffer_frames_, frame_bytes_);
+    history_.reset(buffer_frames_, frame_bytes_);
     return true;
 }
 
@@ -375,6 +375,11 @@ int alsa_output::wait_for_room(play_control &control, std::size_t wanted) {
 // Returns at once unless paused, else when resumed; false when a stop is requested. The device
 // pauses itself where it can. Otherwise it is dropped, and on resume the frames it had not
 // played are written again from the history, so that nothing is lost or heard twice.
+//
+// Ctrl-Z drops it too. A sound server's pause is only queued for its library's own thread to
+// send, and the process stops, that thread with it, as soon as this one says it is silent: the
+// server then plays out the whole buffer, seconds of it, at whatever moment of the track. A drop
+// returns only once the server has stopped the stream.
 bool alsa_output::hold(play_control &control) {
     if (control.stop_requested())
         return false;
@@ -383,7 +388,7 @@ bool alsa_output::hold(play_control &control) {
     bool paused = false;
     std::size_t unplayed = 0;
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
-        paused = can_pause_ && snd_pcm_pause(pcm_, 1) == 0;
+        paused = can_pause_ && !posix::sound_held() && snd_pcm_pause(pcm_, 1) == 0;
         if (!paused) {
             snd_pcm_sframes_t delay = 0;
             if (snd_pcm_delay(pcm_, &delay) == 0 && delay > 0)

@@ -85,7 +85,7 @@ class alsa_output {
     bool can_pause_ = false;
     // The control's eventfd first, then the PCM's descriptors.
     std::vector<pollfd> fds_;
-    // Where the device cannot pause, the last buffer's worth of frames written.
+    // The last buffer's worth of frames written, for a device that a hold has dropped.
     frame_ring history_;
 };
 

@@ -26,12 +26,14 @@ void sleep_ms(unsigned ms) {
     }
 }
 
+// A pause that Ctrl-Z interrupts is timed by it, and the stop is left out of both clocks alike.
 std::uint32_t tick_count() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t ns =
+        static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec - posix::stopped_ns();
     // Wraps every 49.7 days, as the tick count it stands for does.
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-                                      static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ns / 1000000));
 }
 
 std::uint32_t current_process_id() {

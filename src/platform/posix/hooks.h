@@ -28,7 +28,7 @@ void add_stopped_ns(std::int64_t ns);
 std::int64_t stopped_ns();
 
 // Ctrl-Z holds the sound as the player's clock is held. The terminal's stop handler calls
-// hold_sound(true), which returns once every playing thread has paused its device (or after a
+// hold_sound(true), which returns once every playing thread has silenced its device (or after a
 // second, for one that cannot say so), and hold_sound(false) after the continue; both are safe
 // in a signal handler. A playback thread counts itself in with sound_playing while its device is
 // open, finds the hold through sound_held, and reports with sound_paused once its device is

@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "common/controls.h"
 #include "platform/posix/alsa_output.h"
 #include "platform/posix/hooks.h"
 #include "platform/posix/play_control.h"
@@ -71,14 +72,12 @@ stuck_pcms &stuck = *new stuck_pcms;
 // A track that does not play is named as one that cannot be opened is, each time it plays: its
 // silence would pass for play.
 void say_cannot_play(const playback &p, const char *reason) {
-    // Control bytes in a name would act on the terminal.
-    std::string shown = p.name.substr(0, 255);
-    for (char &c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
+    char shown[256];
+    const std::size_t length = std::min(p.name.size(), sizeof shown - 1);
+    mask_controls(p.name.c_str(), length, shown);
+    shown[length] = '\0';
     char line[512];
-    std::snprintf(line, sizeof line, "kestrova: cannot play \"%s\": %s", shown.c_str(), reason);
+    std::snprintf(line, sizeof line, "kestrova: cannot play \"%s\": %s", shown, reason);
     posix::notify(line, false);
 }
 
