@@ -11,9 +11,13 @@ set -eu
 pkgs="cmake g++ make pkg-config googletest libgtest-dev libsndfile1-dev libasound2-dev
       libasound2-plugins alsa-utils locales clang clang-format libclang-rt-14-dev
       dpkg-dev file lintian man-db python3-pexpect python3-pytest python3-pytest-xdist shellcheck
-      libmpg123-dev libflac-dev flac vorbis-tools opus-tools"
+      libmpg123-dev libflac-dev flac vorbis-tools opus-tools
+      libavformat-dev libavcodec-dev libswresample-dev ffmpeg"
 # MPEG audio is decoded with libmpg123 and FLAC with libFLAC, the format's reference decoder; the
 # format tests encode one sweep with Debian's encoders (lame comes with the bench's packages).
+# The FFmpeg module (M4A, AAC, WMA, WebM, Matroska, WavPack, APE) builds against FFmpeg's
+# libraries, and its tests encode with the ffmpeg program, whose ffplay is the bench's reference
+# player for AAC.
 # The Debian package: cpack works out its Depends with dpkg-shlibdeps (dpkg-dev), which needs
 # file; lintian checks it, and man-db renders and finds its manual page.
 # Before it builds anything, the test command checks the C++ formatting with clang-format and

@@ -13,10 +13,26 @@ struct playable_format {
     const char *device_type;
 };
 inline constexpr playable_format playable_formats[] = {
-    {"wav", "waveaudio"}, {"mp3", "MPEGVideo"},
+    {"wav", "waveaudio"},
+    {"mp3", "MPEGVideo"},
 #if !defined(_WIN32)
-    {"mp2", "MPEGVideo"}, {"mpga", "MPEGVideo"}, {"flac", "MPEGVideo"}, {"ogg", "MPEGVideo"},
-    {"oga", "MPEGVideo"}, {"opus", "MPEGVideo"}, {"aif", "MPEGVideo"},  {"aiff", "MPEGVideo"},
+    {"mp2", "MPEGVideo"},
+    {"mpga", "MPEGVideo"},
+    {"flac", "MPEGVideo"},
+    {"ogg", "MPEGVideo"},
+    {"oga", "MPEGVideo"},
+    {"opus", "MPEGVideo"},
+    {"aif", "MPEGVideo"},
+    {"aiff", "MPEGVideo"},
+    // Through the FFmpeg module, when it is installed.
+    {"m4a", "MPEGVideo"},
+    {"m4b", "MPEGVideo"},
+    {"aac", "MPEGVideo"},
+    {"wma", "MPEGVideo"},
+    {"wv", "MPEGVideo"},
+    {"webm", "MPEGVideo"},
+    {"mka", "MPEGVideo"},
+    {"ape", "MPEGVideo"},
 #endif
 };
 

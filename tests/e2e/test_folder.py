@@ -10,7 +10,8 @@ ALBUM = [f"{i:02} - song.wav" for i in range(1, 13)]
 TRACKS = [f"track {i:02}.wav" for i in range(1, 61)]
 
 MIXED = ["b.MP3", "a.flac", "C.Opus", "d.txt", "e.wav", "f.OGG", "g.oga", "h.wave", "i.mp3.bak",
-         "j.AIF", "k.aiff", "l.Mp2", "m.mpga", "n.aifc"]
+         "j.AIF", "k.aiff", "l.Mp2", "m.mpga", "n.aifc", "o.M4a", "p.m4b", "q.AAC", "r.wma",
+         "s.Wv", "t.webm", "u.MKA", "v.ape", "w.mkv"]
 
 # Names created in this order, the names listed, and the options. Upper-casing puts '_' after the
 # letters and bytes above 0x7f after both; names that differ only in case follow their own bytes.
@@ -25,7 +26,8 @@ ORDERS = {
     "mixed formats: the wave files alone": (MIXED, ["e.wav"], []),
     "-a: every playable format, one name order": (
         MIXED, ["a.flac", "b.MP3", "C.Opus", "e.wav", "f.OGG", "g.oga", "j.AIF", "k.aiff", "l.Mp2",
-                "m.mpga"], ["-a"]),
+                "m.mpga", "o.M4a", "p.m4b", "q.AAC", "r.wma", "s.Wv", "t.webm", "u.MKA", "v.ape"],
+        ["-a"]),
 }
 
 

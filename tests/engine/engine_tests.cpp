@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "mci_calls.h"
 #include "support.h"
 
@@ -125,6 +127,18 @@ bytes six_for(S path, std::vector<int> speakers) {
     return bytes(raw, raw + samples.size() * 2);
 }
 
+// A file that the ffmpeg program encodes from a wave file of frames of noise, with one of its
+// lossless codecs, for the FFmpeg module: what must reach ALSA is the wave file's frames.
+bytes encoded(S path, int sf_format, int channels, int rate, long frames, const char *codec) {
+    const bytes made =
+        write_sound(path + ".wav", SF_FORMAT_WAV | sf_format, channels, rate, frames);
+    const std::string command = "ffmpeg -loglevel error -i '" + path + ".wav' -c:a " + codec +
+                                " -f " + (std::string(codec) == "alac" ? "ipod" : "wv") + " '" +
+                                path + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return made;
+}
+
 struct decodes {
     const char *name;
     // Writes the file and returns what must reach ALSA for it.
@@ -208,7 +222,13 @@ INSTANTIATE_TEST_SUITE_P(
                 100},
         decodes{"aiff",
                 [](S p) { return write_sound(p, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 2, 8000, 800); },
-                100, 50, 8, 8000}),
+                100, 50, 8, 8000},
+        // Through the FFmpeg module, which this test finds beside it.
+        decodes{"alac24", [](S p) { return encoded(p, SF_FORMAT_PCM_24, 2, 44100, 44100, "alac"); },
+                1000, 600, 8, 44100},
+        decodes{"wavpack16",
+                [](S p) { return encoded(p, SF_FORMAT_PCM_16, 1, 8000, 12345, "wavpack"); }, 1543,
+                1000, 2, 8000}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct spliced {

@@ -92,6 +92,25 @@ bool is_ogg_sndfile(const head &h) {
     return ogg_holds(h, "\x01vorbis") || ogg_holds(h, "OpusHead");
 }
 
+// MPEG-2 and MPEG-4 AAC in ADTS frames: the sync, layer 0, and a rate that exists. FLAC frames
+// share the sync, and are told apart first.
+bool is_adts(const head &h) {
+    return h.size >= 7 && h.at[0] == 0xFF && (h.at[1] & 0xF6) == 0xF0 &&
+           ((h.at[2] >> 2) & 0x0F) < 13;
+}
+
+// The GUID an ASF file, such as a WMA file, starts with.
+constexpr unsigned char asf_guid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                        0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+
+// What FFmpeg's module reads: MP4 (AAC and ALAC in .m4a), ASF (WMA), Matroska and WebM
+// (the same EBML header), WavPack and APE.
+bool is_for_ffmpeg(const head &h) {
+    return h.starts("ftyp", 4) || is_adts(h) ||
+           (h.size >= sizeof asf_guid && std::memcmp(h.at, asf_guid, sizeof asf_guid) == 0) ||
+           h.starts("\x1A\x45\xDF\xA3") || h.starts("wvpk") || h.starts("MAC ");
+}
+
 // Whatever is none of the others is MPEG audio or nothing, for libmpg123 to say. libsndfile
 // never sees it: its MPEG probe prints to stderr, which would write on the player's screen.
 bool anything(const head &) {
@@ -107,7 +126,8 @@ struct kind {
 constexpr kind kinds_by_head[] = {
     {is_wave, open_sndfile, file_kinds::wave},       {is_aiff, open_sndfile, file_kinds::any},
     {is_flac, open_flac, file_kinds::any},           {is_ogg_flac, open_flac, file_kinds::any},
-    {is_ogg_sndfile, open_sndfile, file_kinds::any}, {anything, open_mpg123, file_kinds::any},
+    {is_ogg_sndfile, open_sndfile, file_kinds::any}, {is_for_ffmpeg, open_ffmpeg, file_kinds::any},
+    {anything, open_mpg123, file_kinds::any},
 };
 
 // The first bytes, and for a file that starts with an ID3v2 tag (MP3 and FLAC may), those
@@ -124,8 +144,8 @@ head read_head(int fd) {
     head behind;
     const ssize_t m = ::pread(fd, behind.at, sizeof behind.at, tag);
     behind.size = m > 0 ? static_cast<std::size_t>(m) : 0;
-    // An MP3 stays MP3 whatever follows its tag; only FLAC is told apart behind one.
-    return is_flac(behind) ? behind : h;
+    // An MP3 stays MP3 whatever follows its tag; only FLAC and ADTS are told apart behind one.
+    return is_flac(behind) || is_adts(behind) ? behind : h;
 }
 
 } // namespace
