@@ -1,7 +1,7 @@
 #!/bin/sh
 # Sets up, checks the formatting and the shell scripts, then builds and runs every test: plain,
-# under ASan+UBSan and TSan, the fuzzers for a short budget, a benchmark smoke run, and the
-# Windows build under Wine.
+# under ASan+UBSan and TSan, the fuzzers for a short budget, a benchmark smoke run, the decoders'
+# testbench, and the Windows build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
@@ -27,4 +27,7 @@ sh scripts/fuzz.sh
 # The smoke run leans on a private PulseAudio server, which has been seen to abort on its own
 # once; a second try tells that apart from a real breakage, which fails both.
 bench/run --smoke || bench/run --smoke
+# The decoders beside each format's reference decoder, on files they were not written against;
+# mci_play comes from the smoke run's build.
+bench/testbench
 sh scripts/test-windows.sh

@@ -33,9 +33,9 @@ const char usage_text[] =
     "\n"
     "More in README.txt, beside kestrova.exe.\n";
 #else
-    "  -a, --all      every format: .wav .mp3 .flac .ogg .oga .opus, and with the\n"
-    "                 kestrova-ffmpeg package .m4a .m4b .aac .wma .wv .webm .mka .ape;\n"
-    "                 the extension in any letter case\n"
+    "  -a, --all      every format: .wav .mp3 .mp2 .mpga .flac .ogg .oga .opus .aif .aiff,\n"
+    "                 and with the kestrova-ffmpeg package .m4a .m4b .aac .wma .wv .webm\n"
+    "                 .mka .ape; the extension in any letter case\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "  --             end the options: a FOLDER starting with '-' may follow\n"
