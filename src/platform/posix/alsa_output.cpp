@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/posix/hooks.h"
@@ -137,8 +138,13 @@ unsigned alsa_position(speaker where) {
     return SND_CHMAP_UNKNOWN;
 }
 
-// Whether the PCM can be told where each channel goes.
+// Whether the PCM can be told where each channel goes: a card can. PipeWire's plugin takes a map
+// and says it holds it, but has built its stream by then and plays the channels in ALSA's
+// standard order all the same (measured with pipewire-alsa 0.3.65), as PulseAudio's, which takes
+// no map, does.
 bool takes_maps(snd_pcm_t *pcm) {
+    if (snd_pcm_type(pcm) != SND_PCM_TYPE_HW)
+        return false;
     snd_pcm_chmap_query_t **maps = snd_pcm_query_chmaps(pcm);
     if (!maps)
         return false;
@@ -146,15 +152,31 @@ bool takes_maps(snd_pcm_t *pcm) {
     return true;
 }
 
-// Tells the PCM, once it is set up, where each channel goes.
-bool tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
+// Where a PCM that is set up sends each of channels channels; none where it does not say.
+channel_layout map_of(snd_pcm_t *pcm, unsigned channels) {
+    channel_layout layout{};
+    snd_pcm_chmap_t *map = snd_pcm_get_chmap(pcm);
+    if (!map)
+        return layout;
+    if (map->channels == channels && channels <= most_placed) {
+        for (unsigned c = 0; c < channels; ++c) {
+            for (unsigned s = 0; s <= static_cast<unsigned>(speaker::top_back_right); ++s) {
+                if (s != 0 && alsa_position(static_cast<speaker>(s)) == map->pos[c])
+                    layout[c] = static_cast<speaker>(s);
+            }
+        }
+    }
+    std::free(map);
+    return layout;
+}
+
+// Tells a card that is set up where each channel goes, where its map can be set.
+void tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
     // The map is its channel count followed by a position for each.
     unsigned map[1 + most_placed] = {channels};
     for (unsigned c = 0; c < channels; ++c)
         map[1 + c] = alsa_position(layout[c]);
-    // A plugin that builds its stream as it is prepared takes the map at the next prepare.
-    return snd_pcm_set_chmap(pcm, reinterpret_cast<const snd_pcm_chmap_t *>(map)) >= 0 &&
-           snd_pcm_prepare(pcm) == 0;
+    snd_pcm_set_chmap(pcm, reinterpret_cast<const snd_pcm_chmap_t *>(map));
 }
 
 } // namespace
@@ -232,14 +254,24 @@ bool alsa_output::set_up(snd_pcm_uframes_t &buffer, snd_pcm_uframes_t &period) {
             break;
         played_ = played;
         route_.plan(layout_, channels_);
+        // A card is told the file's map; where it holds to its own, the channels are put in
+        // its order.
         if (mappable) {
             if (configure(pcm_, alsa_format(played), channels_, rate_, buffer, period,
-                          can_pause_) &&
-                tell_map(pcm_, layout_, channels_)) {
-                route_.plan({}, channels_);
-                return true;
+                          can_pause_)) {
+                if (map_of(pcm_, channels_) != layout_)
+                    tell_map(pcm_, layout_, channels_);
+                const channel_layout held = map_of(pcm_, channels_);
+                if (held == layout_) {
+                    route_.plan({}, channels_);
+                    return true;
+                }
+                if (held[channels_ - 1] != speaker::none &&
+                    route_.plan_into(layout_, channels_, held, channels_))
+                    return true;
             }
             snd_pcm_hw_free(pcm_);
+            route_.plan(layout_, channels_);
         }
         if (configure(pcm_, alsa_format(played), route_.out_channels(), rate_, buffer, period,
                       can_pause_))

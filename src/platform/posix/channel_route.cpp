@@ -36,42 +36,46 @@ void channel_route::plan(const channel_layout &layout, unsigned channels) {
     if (channels <= 2 || channels > most_placed)
         return;
     for (std::size_t o = 0; o < std::size(alsa_orders); ++o) {
-        const auto &order = alsa_orders[o];
-        const unsigned count = alsa_counts[o];
-        if (count < channels)
-            continue;
-        std::array<int, most_placed> from;
-        from.fill(-1);
-        std::array<bool, most_placed> placed{};
-        auto place = [&](unsigned channel, speaker where) {
-            for (unsigned slot = 0; slot < count; ++slot) {
-                if (order[slot] == where && from[slot] < 0) {
-                    from[slot] = static_cast<int>(channel);
-                    placed[channel] = true;
-                    return;
-                }
-            }
-        };
-        // A channel's own speaker first, then stand-ins for what is left; a rear centre takes
-        // both rear speakers where both are free.
-        for (unsigned c = 0; c < channels; ++c)
-            place(c, layout[c]);
-        for (unsigned c = 0; c < channels; ++c) {
-            for (const stand_in &in : stand_ins) {
-                if (in.from == layout[c] && (!placed[c] || layout[c] == s::back_centre))
-                    place(c, in.to);
+        if (alsa_counts[o] >= channels &&
+            plan_into(layout, channels, alsa_orders[o], alsa_counts[o]))
+            return;
+    }
+}
+
+bool channel_route::plan_into(const channel_layout &layout, unsigned channels,
+                              const channel_layout &order, unsigned count) {
+    std::array<int, most_placed> from;
+    from.fill(-1);
+    std::array<bool, most_placed> placed{};
+    auto place = [&](unsigned channel, speaker where) {
+        for (unsigned slot = 0; slot < count; ++slot) {
+            if (order[slot] == where && from[slot] < 0) {
+                from[slot] = static_cast<int>(channel);
+                placed[channel] = true;
+                return;
             }
         }
-        if (std::count(placed.begin(), placed.begin() + channels, true) !=
-            static_cast<std::ptrdiff_t>(channels))
-            continue;
-        from_ = from;
-        out_ = count;
-        moves_ = count != channels;
-        for (unsigned slot = 0; slot < count; ++slot)
-            moves_ = moves_ || from_[slot] != static_cast<int>(slot);
-        return;
+    };
+    // A channel's own speaker first, then stand-ins for what is left; a rear centre takes both
+    // rear speakers where both are free.
+    for (unsigned c = 0; c < channels; ++c)
+        place(c, layout[c]);
+    for (unsigned c = 0; c < channels; ++c) {
+        for (const stand_in &in : stand_ins) {
+            if (in.from == layout[c] && (!placed[c] || layout[c] == s::back_centre))
+                place(c, in.to);
+        }
     }
+    if (std::count(placed.begin(), placed.begin() + channels, true) !=
+        static_cast<std::ptrdiff_t>(channels))
+        return false;
+    from_ = from;
+    in_ = channels;
+    out_ = count;
+    moves_ = count != channels;
+    for (unsigned slot = 0; slot < count; ++slot)
+        moves_ = moves_ || from_[slot] != static_cast<int>(slot);
+    return true;
 }
 
 void channel_route::apply(const void *in, std::size_t count, std::size_t sample_bytes,

@@ -18,6 +18,10 @@ namespace plat::audio {
 class channel_route {
   public:
     void plan(const channel_layout &layout, unsigned channels);
+    // The same into the order of count channels that a PCM holds to; false, and nothing planned,
+    // where a channel finds no place in it.
+    bool plan_into(const channel_layout &layout, unsigned channels, const channel_layout &order,
+                   unsigned count);
 
     bool moves() const { return moves_; }
     unsigned out_channels() const { return out_; }
