@@ -212,18 +212,9 @@ class ffmpeg_decoder : public decoder {
         if (end_ >= 0)
             count = static_cast<std::size_t>(
                 std::clamp<std::int64_t>(end_ - at_, 0, static_cast<std::int64_t>(count)));
-        auto *out = static_cast<unsigned char *>(frames);
-        const std::size_t frame_bytes = sample_bytes(format_) * info_channels();
-        std::size_t got = 0;
-        while (got < count) {
-            if (taken_ == pending_frames() && !next_frame())
-                break;
-            const std::size_t n = std::min(count - got, pending_frames() - taken_);
-            std::memcpy(out + got * frame_bytes, pending_.data() + taken_ * frame_bytes,
-                        n * frame_bytes);
-            taken_ += n;
-            got += n;
-        }
+        const std::size_t got =
+            read_blocks(pending_, frames, count, sample_bytes(format_) * info_channels(),
+                        [this] { return next_frame(); });
         at_ += static_cast<std::int64_t>(got);
         return got;
     }
@@ -255,7 +246,6 @@ class ffmpeg_decoder : public decoder {
         skip_to_ = frame > 0 ? frame : -1;
         at_ = frame;
         pending_.clear();
-        taken_ = 0;
         return true;
     }
 
@@ -275,7 +265,7 @@ class ffmpeg_decoder : public decoder {
 
     unsigned info_channels() const { return static_cast<unsigned>(out_layout_.nb_channels); }
     std::size_t pending_frames() const {
-        return pending_.size() / (sample_bytes(format_) * info_channels());
+        return pending_.frames(sample_bytes(format_) * info_channels());
     }
 
     // What the container says, or else what the packets add up to. A length that FFmpeg only
@@ -307,7 +297,6 @@ class ffmpeg_decoder : public decoder {
     // that does not decode costs that packet.
     bool next_frame() {
         pending_.clear();
-        taken_ = 0;
         for (;;) {
             const int received = avcodec_receive_frame(codec_, frame_);
             if (received == 0) {
@@ -353,13 +342,14 @@ class ffmpeg_decoder : public decoder {
         const int room = swr_get_out_samples(swr_, frame_->nb_samples);
         if (room <= 0)
             return false;
-        pending_.resize(static_cast<std::size_t>(room) * sample_bytes(format_) * info_channels());
-        std::uint8_t *out = pending_.data();
+        pending_.bytes.resize(static_cast<std::size_t>(room) * sample_bytes(format_) *
+                              info_channels());
+        std::uint8_t *out = pending_.bytes.data();
         const int made =
             swr_convert(swr_, &out, room, const_cast<const std::uint8_t **>(frame_->extended_data),
                         frame_->nb_samples);
-        pending_.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
-                        info_channels());
+        pending_.bytes.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
+                              info_channels());
         // After a seek, what lies before the frame asked for is dropped.
         if (skip_to_ >= 0 && frame_->best_effort_timestamp != AV_NOPTS_VALUE) {
             const AVStream *stream = input_->stream();
@@ -369,11 +359,11 @@ class ffmpeg_decoder : public decoder {
                 samples(frame_->best_effort_timestamp - start, stream->time_base, rate_);
             const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(
                 skip_to_ - first, 0, static_cast<std::int64_t>(pending_frames())));
-            taken_ = drop;
+            pending_.taken = drop;
             if (drop < pending_frames())
                 skip_to_ = -1;
         }
-        return taken_ < pending_frames();
+        return pending_.taken < pending_frames();
     }
 
     // Sets libswresample up to bring frames of this layout, format and rate to the stream's: for
@@ -400,11 +390,12 @@ class ffmpeg_decoder : public decoder {
         const int room = swr_get_out_samples(swr_, 0);
         if (room <= 0)
             return false;
-        pending_.resize(static_cast<std::size_t>(room) * sample_bytes(format_) * info_channels());
-        std::uint8_t *out = pending_.data();
+        pending_.bytes.resize(static_cast<std::size_t>(room) * sample_bytes(format_) *
+                              info_channels());
+        std::uint8_t *out = pending_.bytes.data();
         const int made = swr_convert(swr_, &out, room, nullptr, 0);
-        pending_.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
-                        info_channels());
+        pending_.bytes.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
+                              info_channels());
         return made > 0;
     }
 
@@ -424,8 +415,7 @@ class ffmpeg_decoder : public decoder {
     AVSampleFormat in_format_ = AV_SAMPLE_FMT_NONE;
     int in_rate_ = 0;
     // The last frame decoded, converted, and how much of it is read.
-    std::vector<std::uint8_t> pending_;
-    std::size_t taken_ = 0;
+    decoded_block pending_;
     // The frame a seek asked for, until the frame that holds it is decoded.
     std::int64_t skip_to_ = -1;
     // The frame the next read hands over, and the one the sound ends before, when the container

@@ -65,19 +65,7 @@ class flac_decoder : public decoder {
     }
 
     std::size_t read(void *frames, std::size_t count) override {
-        auto *out = static_cast<unsigned char *>(frames);
-        const std::size_t frame_bytes = container_bits_ / 8 * channels_;
-        std::size_t got = 0;
-        while (got < count) {
-            if (taken_ == pending_frames() && !next_frame())
-                break;
-            const std::size_t n = std::min(count - got, pending_frames() - taken_);
-            std::memcpy(out + got * frame_bytes, pending_.data() + taken_ * frame_bytes,
-                        n * frame_bytes);
-            taken_ += n;
-            got += n;
-        }
-        return got;
+        return read_blocks(pending_, frames, count, frame_bytes(), [this] { return next_frame(); });
     }
 
     bool seek(std::int64_t frame) override {
@@ -95,26 +83,22 @@ class flac_decoder : public decoder {
                 return false;
             const auto n =
                 std::min<std::int64_t>(frame - passed, static_cast<std::int64_t>(pending_frames()));
-            taken_ = static_cast<std::size_t>(n);
+            pending_.taken = static_cast<std::size_t>(n);
             passed += n;
         }
         return true;
     }
 
   private:
-    std::size_t pending_frames() const {
-        return channels_ ? pending_.size() / (container_bits_ / 8 * channels_) : 0;
-    }
-    void drop_pending() {
-        pending_.clear();
-        taken_ = 0;
-    }
+    std::size_t frame_bytes() const { return container_bits_ / 8 * channels_; }
+    std::size_t pending_frames() const { return channels_ ? pending_.frames(frame_bytes()) : 0; }
+    void drop_pending() { pending_.clear(); }
 
     // Decodes the next frame into pending_; false at the end of the stream or when it cannot go
     // on. Frames that do not fit the stream's format are passed over.
     bool next_frame() {
         drop_pending();
-        while (pending_.empty()) {
+        while (pending_.bytes.empty()) {
             if (!FLAC__stream_decoder_process_single(flac_))
                 return false;
             const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(flac_);
@@ -166,18 +150,18 @@ class flac_decoder : public decoder {
         const unsigned shift = container_bits_ - head.bits_per_sample;
         // libFLAC may hand over more than one frame in a call, as when it stands in silence for
         // one it lost: each is added to what is pending.
-        const std::size_t kept = pending_.size();
+        const std::size_t kept = pending_.bytes.size();
         const std::size_t silent = static_cast<std::size_t>(gap) * channels_;
         const std::size_t samples = silent + std::size_t{head.blocksize} * channels_;
-        pending_.resize(kept + samples * (container_bits_ / 8), 0);
+        pending_.bytes.resize(kept + samples * (container_bits_ / 8), 0);
         if (container_bits_ == 16) {
-            auto *out = reinterpret_cast<std::int16_t *>(pending_.data() + kept) + silent;
+            auto *out = reinterpret_cast<std::int16_t *>(pending_.bytes.data() + kept) + silent;
             for (unsigned i = 0; i < head.blocksize; ++i)
                 for (unsigned c = 0; c < channels_; ++c)
                     *out++ = static_cast<std::int16_t>(static_cast<std::uint32_t>(channels[c][i])
                                                        << shift);
         } else {
-            auto *out = reinterpret_cast<std::int32_t *>(pending_.data() + kept) + silent;
+            auto *out = reinterpret_cast<std::int32_t *>(pending_.bytes.data() + kept) + silent;
             for (unsigned i = 0; i < head.blocksize; ++i)
                 for (unsigned c = 0; c < channels_; ++c)
                     *out++ = static_cast<std::int32_t>(static_cast<std::uint32_t>(channels[c][i])
@@ -279,8 +263,7 @@ class flac_decoder : public decoder {
     static constexpr FLAC__uint64 unknown = ~FLAC__uint64{0};
     FLAC__uint64 expected_ = unknown;
     // The last frame decoded, interleaved in the container's samples, and how much of it is read.
-    std::vector<unsigned char> pending_;
-    std::size_t taken_ = 0;
+    decoded_block pending_;
 };
 
 } // namespace

@@ -1,9 +1,12 @@
 // The one small interface that every decoding library sits behind, one source file a library.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/posix/pcm_format.h"
 
@@ -30,6 +33,38 @@ class decoder {
     // decoder where it was.
     virtual bool seek(std::int64_t frame) = 0;
 };
+
+// The frames that a decoder which makes a block at a time (a FLAC frame, a codec's frame) has
+// made, interleaved, and how many of them it has handed over.
+struct decoded_block {
+    std::vector<unsigned char> bytes;
+    std::size_t taken = 0;
+
+    void clear() {
+        bytes.clear();
+        taken = 0;
+    }
+    std::size_t frames(std::size_t frame_bytes) const { return bytes.size() / frame_bytes; }
+};
+
+// Hands over up to count frames from block into frames, making the next block with next() each
+// time it runs out, until next() makes none.
+template <typename Next>
+std::size_t read_blocks(decoded_block &block, void *frames, std::size_t count,
+                        std::size_t frame_bytes, Next next) {
+    auto *out = static_cast<unsigned char *>(frames);
+    std::size_t got = 0;
+    while (got < count) {
+        if (block.taken == block.frames(frame_bytes) && !next())
+            break;
+        const std::size_t n = std::min(count - got, block.frames(frame_bytes) - block.taken);
+        std::memcpy(out + got * frame_bytes, block.bytes.data() + block.taken * frame_bytes,
+                    n * frame_bytes);
+        block.taken += n;
+        got += n;
+    }
+    return got;
+}
 
 // An opener reads the regular file fd, which it neither closes nor expects at any position, and
 // fills info; on failure it returns null and points reason at words for the user.
