@@ -75,6 +75,7 @@ if [ "$want_windows" = 1 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; th
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || set -- "$@" "$p"
     done
     if [ $# -gt 0 ]; then
+        $SUDO apt-get update -qq
         DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@"
     fi
 fi
