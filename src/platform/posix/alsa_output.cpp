@@ -11,16 +11,12 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/posix/alsa_setup.h"
 #include "platform/posix/hooks.h"
 
 namespace plat::audio {
 namespace {
 
-// Two seconds of buffer, what a sound server gives a stream that asks for nothing: the thread wakes
-// once a period to refill it, and a sound server's client thread in our process at much the same
-// pace; a busy machine has a second to schedule them before the sound breaks up, and a pause or a
-// close still silences at once.
-constexpr unsigned latency_us = 2000000;
 // How long to wait for a device that should have room but takes nothing, or that is still
 // resuming, before trying again.
 constexpr int retry_ms = 20;
@@ -46,137 +42,6 @@ void no_sound(const char *what, const std::string &pcm, int error) {
     std::snprintf(why, sizeof why, "%s ALSA PCM \"%s\" (%s)", what, pcm.c_str(),
                   snd_strerror(error));
     say_no_sound(why);
-}
-
-snd_pcm_format_t alsa_format(sample_format format) {
-    switch (format) {
-    case sample_format::s16:
-        return SND_PCM_FORMAT_S16;
-    case sample_format::s32:
-        return SND_PCM_FORMAT_S32;
-    case sample_format::f32:
-        return SND_PCM_FORMAT_FLOAT;
-    case sample_format::f64:
-        return SND_PCM_FORMAT_FLOAT64;
-    }
-    return SND_PCM_FORMAT_UNKNOWN;
-}
-
-// Sets the stream up in a buffer of about latency_us, of two periods where the device allows:
-// the thread wakes when a period's room is free, twice a buffer.
-bool configure(snd_pcm_t *pcm, snd_pcm_format_t format, unsigned channels, unsigned rate,
-               snd_pcm_uframes_t &buffer, snd_pcm_uframes_t &period, bool &can_pause) {
-    snd_pcm_hw_params_t *hw;
-    snd_pcm_hw_params_alloca(&hw);
-    unsigned buffer_us = latency_us;
-    unsigned period_us = latency_us / 2;
-    if (snd_pcm_hw_params_any(pcm, hw) < 0 || snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) < 0 ||
-        snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-        snd_pcm_hw_params_set_format(pcm, hw, format) < 0 ||
-        snd_pcm_hw_params_set_channels(pcm, hw, channels) < 0 ||
-        snd_pcm_hw_params_set_rate(pcm, hw, rate, 0) < 0 ||
-        snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_us, nullptr) < 0 ||
-        snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_us, nullptr) < 0 ||
-        snd_pcm_hw_params(pcm, hw) < 0 || snd_pcm_hw_params_get_buffer_size(hw, &buffer) < 0 ||
-        snd_pcm_hw_params_get_period_size(hw, &period, nullptr) < 0)
-        return false;
-    can_pause = snd_pcm_hw_params_can_pause(hw) == 1;
-    snd_pcm_sw_params_t *sw;
-    snd_pcm_sw_params_alloca(&sw);
-    // Play starts with the first period written, or when the end of a shorter track starts it;
-    // the rest of the buffer is filled at once behind it.
-    return snd_pcm_sw_params_current(pcm, sw) == 0 &&
-           snd_pcm_sw_params_set_avail_min(pcm, sw, period) == 0 &&
-           snd_pcm_sw_params_set_start_threshold(pcm, sw, period) == 0 &&
-           snd_pcm_sw_params(pcm, sw) == 0;
-}
-
-// ALSA's name for each speaker.
-unsigned alsa_position(speaker where) {
-    switch (where) {
-    case speaker::none:
-        return SND_CHMAP_UNKNOWN;
-    case speaker::mono:
-        return SND_CHMAP_MONO;
-    case speaker::front_left:
-        return SND_CHMAP_FL;
-    case speaker::front_right:
-        return SND_CHMAP_FR;
-    case speaker::front_centre:
-        return SND_CHMAP_FC;
-    case speaker::lfe:
-        return SND_CHMAP_LFE;
-    case speaker::back_left:
-        return SND_CHMAP_RL;
-    case speaker::back_right:
-        return SND_CHMAP_RR;
-    case speaker::front_left_centre:
-        return SND_CHMAP_FLC;
-    case speaker::front_right_centre:
-        return SND_CHMAP_FRC;
-    case speaker::back_centre:
-        return SND_CHMAP_RC;
-    case speaker::side_left:
-        return SND_CHMAP_SL;
-    case speaker::side_right:
-        return SND_CHMAP_SR;
-    case speaker::top_centre:
-        return SND_CHMAP_TC;
-    case speaker::top_front_left:
-        return SND_CHMAP_TFL;
-    case speaker::top_front_centre:
-        return SND_CHMAP_TFC;
-    case speaker::top_front_right:
-        return SND_CHMAP_TFR;
-    case speaker::top_back_left:
-        return SND_CHMAP_TRL;
-    case speaker::top_back_centre:
-        return SND_CHMAP_TRC;
-    case speaker::top_back_right:
-        return SND_CHMAP_TRR;
-    }
-    return SND_CHMAP_UNKNOWN;
-}
-
-// Whether the PCM can be told where each channel goes: a card can. PipeWire's plugin takes a map
-// and says it holds it, but has built its stream by then and plays the channels in ALSA's
-// standard order all the same (measured with pipewire-alsa 0.3.65), as PulseAudio's, which takes
-// no map, does.
-bool takes_maps(snd_pcm_t *pcm) {
-    if (snd_pcm_type(pcm) != SND_PCM_TYPE_HW)
-        return false;
-    snd_pcm_chmap_query_t **maps = snd_pcm_query_chmaps(pcm);
-    if (!maps)
-        return false;
-    snd_pcm_free_chmaps(maps);
-    return true;
-}
-
-// Where a PCM that is set up sends each of channels channels; none where it does not say.
-channel_layout map_of(snd_pcm_t *pcm, unsigned channels) {
-    channel_layout layout{};
-    snd_pcm_chmap_t *map = snd_pcm_get_chmap(pcm);
-    if (!map)
-        return layout;
-    if (map->channels == channels && channels <= most_placed) {
-        for (unsigned c = 0; c < channels; ++c) {
-            for (unsigned s = 0; s <= static_cast<unsigned>(speaker::top_back_right); ++s) {
-                if (s != 0 && alsa_position(static_cast<speaker>(s)) == map->pos[c])
-                    layout[c] = static_cast<speaker>(s);
-            }
-        }
-    }
-    std::free(map);
-    return layout;
-}
-
-// Tells a card that is set up where each channel goes, where its map can be set.
-void tell_map(snd_pcm_t *pcm, const channel_layout &layout, unsigned channels) {
-    // The map is its channel count followed by a position for each.
-    unsigned map[1 + most_placed] = {channels};
-    for (unsigned c = 0; c < channels; ++c)
-        map[1 + c] = alsa_position(layout[c]);
-    snd_pcm_set_chmap(pcm, reinterpret_cast<const snd_pcm_chmap_t *>(map));
 }
 
 } // namespace
@@ -221,9 +86,7 @@ bool alsa_output::open_pcm() {
         return false;
     }
     pcm_ = pcm;
-    snd_pcm_uframes_t buffer = 0;
-    snd_pcm_uframes_t period = 0;
-    if (!set_up(buffer, period)) {
+    if (!set_up_stream(pcm, format_, channels_, rate_, layout_, setup_)) {
         char why[160];
         std::snprintf(why, sizeof why, "ALSA PCM \"%s\" takes no stream of %u channels at %u Hz",
                       name_.c_str(), channels_, rate_);
@@ -236,49 +99,11 @@ bool alsa_output::open_pcm() {
     fds_.resize(1 + static_cast<std::size_t>(count));
     if (snd_pcm_poll_descriptors(pcm, &fds_[1], static_cast<unsigned>(count)) != count)
         return false;
-    frame_bytes_ = sample_bytes(played_) * route_.out_channels();
-    buffer_frames_ = buffer;
-    period_frames_ = std::max<snd_pcm_uframes_t>(period, 1);
+    frame_bytes_ = sample_bytes(setup_.played) * setup_.route.out_channels();
+    buffer_frames_ = setup_.buffer;
+    period_frames_ = std::max<std::size_t>(setup_.period, 1);
     history_.reset(buffer_frames_, frame_bytes_);
     return true;
-}
-
-// The stream as the file has it where the PCM takes that, else doubles as floats, which a sound
-// server may take where it takes no doubles. More than two channels go where the file means them:
-// the PCM is told so where it can be, and elsewhere they are put in the order it assumes.
-bool alsa_output::set_up(snd_pcm_uframes_t &buffer, snd_pcm_uframes_t &period) {
-    const bool mappable = channels_ > 2 && channels_ <= most_placed &&
-                          layout_[channels_ - 1] != speaker::none && takes_maps(pcm_);
-    for (const sample_format played : {format_, sample_format::f32}) {
-        if (played != format_ && format_ != sample_format::f64)
-            break;
-        played_ = played;
-        route_.plan(layout_, channels_);
-        // A card is told the file's map; where it holds to its own, the channels are put in
-        // its order.
-        if (mappable) {
-            if (configure(pcm_, alsa_format(played), channels_, rate_, buffer, period,
-                          can_pause_)) {
-                if (map_of(pcm_, channels_) != layout_)
-                    tell_map(pcm_, layout_, channels_);
-                const channel_layout held = map_of(pcm_, channels_);
-                if (held == layout_) {
-                    route_.plan({}, channels_);
-                    return true;
-                }
-                if (held[channels_ - 1] != speaker::none &&
-                    route_.plan_into(layout_, channels_, held, channels_))
-                    return true;
-            }
-            snd_pcm_hw_free(pcm_);
-            route_.plan(layout_, channels_);
-        }
-        if (configure(pcm_, alsa_format(played), route_.out_channels(), rate_, buffer, period,
-                      can_pause_))
-            return true;
-        snd_pcm_hw_free(pcm_);
-    }
-    return false;
 }
 
 bool alsa_output::reopen(play_control &control) {
@@ -314,16 +139,16 @@ bool alsa_output::reopen(play_control &control) {
 }
 
 bool alsa_output::write(const void *frames, std::size_t count, play_control &control) {
-    if (played_ != format_) {
+    if (setup_.played != format_) {
         const auto *doubles = static_cast<const double *>(frames);
         narrowed_.resize(count * channels_);
         for (std::size_t i = 0; i < narrowed_.size(); ++i)
             narrowed_[i] = static_cast<float>(doubles[i]);
         frames = narrowed_.data();
     }
-    if (!route_.moves())
+    if (!setup_.route.moves())
         return write_out(frames, count, control);
-    route_.apply(frames, count, sample_bytes(played_), routed_);
+    setup_.route.apply(frames, count, sample_bytes(setup_.played), routed_);
     return write_out(routed_.data(), count, control);
 }
 
@@ -420,7 +245,7 @@ bool alsa_output::hold(play_control &control) {
     bool paused = false;
     std::size_t unplayed = 0;
     if (snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
-        paused = can_pause_ && !posix::sound_held() && snd_pcm_pause(pcm_, 1) == 0;
+        paused = setup_.can_pause && !posix::sound_held() && snd_pcm_pause(pcm_, 1) == 0;
         if (!paused) {
             snd_pcm_sframes_t delay = 0;
             if (snd_pcm_delay(pcm_, &delay) == 0 && delay > 0)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/channel_route.h"
+#include "platform/posix/alsa_setup.h"
 #include "platform/posix/frame_ring.h"
 #include "platform/posix/pcm_format.h"
 #include "platform/posix/play_control.h"
@@ -55,8 +55,6 @@ class alsa_output {
 
   private:
     bool open_pcm();
-    // buffer and period are snd_pcm_uframes_t, which alsa-lib defines as unsigned long.
-    bool set_up(unsigned long &buffer, unsigned long &period);
     bool write_out(const void *frames, std::size_t count, play_control &control);
     void close();
     int wait_for_room(play_control &control, std::size_t wanted);
@@ -67,14 +65,11 @@ class alsa_output {
     _snd_pcm *pcm_ = nullptr;
     std::string name_;
     sample_format format_ = sample_format::s16;
-    // What the PCM is given: the file's format, or floats for doubles it does not take.
-    sample_format played_ = sample_format::s16;
+    stream_setup setup_;
     std::vector<float> narrowed_;
     std::string refusal_;
     unsigned channels_ = 0;
     channel_layout layout_{};
-    // Where the PCM takes no channel map: the file's channels in the order that it assumes.
-    channel_route route_;
     std::vector<unsigned char> routed_;
     // The error that made write or finish give up, for the word that the device is lost.
     int failure_ = 0;
@@ -82,7 +77,6 @@ class alsa_output {
     std::size_t buffer_frames_ = 0;
     std::size_t period_frames_ = 1;
     unsigned rate_ = 0;
-    bool can_pause_ = false;
     // The control's eventfd first, then the PCM's descriptors.
     std::vector<pollfd> fds_;
     // The last buffer's worth of frames written, for a device that a hold has dropped.
