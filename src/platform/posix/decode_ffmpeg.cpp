@@ -2,24 +2,17 @@
 // through libavformat, libavcodec and libswresample, in a shared object the engine loads itself.
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
+#include <memory>
 
 #include "platform/posix/decoder_module.h"
+#include "platform/posix/ffmpeg_container.h"
 
 namespace plat::audio {
 namespace {
-
-// The demuxers that the engine's look at the first bytes hands files to; no other is tried.
-constexpr char demuxers[] = "mov,aac,asf,matroska,wv,ape";
-constexpr int io_buffer_bytes = 32768;
 
 // FFmpeg's sample layouts, each carried in the one of ours that keeps every bit of it.
 sample_format format_for(AVSampleFormat format) {
@@ -57,116 +50,6 @@ void known_order(AVChannelLayout &layout) {
         av_channel_layout_uninit(&layout);
         av_channel_layout_default(&layout, channels);
     }
-}
-
-// A stream's samples at its own rate, its start's, since FFmpeg's time bases vary.
-std::int64_t samples(std::int64_t t, AVRational time_base, unsigned rate) {
-    return av_rescale_q(t, time_base, AVRational{1, static_cast<int>(rate)});
-}
-
-// The file, read through its descriptor at a position of the reader's own.
-struct source {
-    int fd;
-    std::int64_t at = 0;
-
-    static int read(void *opaque, std::uint8_t *buffer, int size) {
-        auto &s = *static_cast<source *>(opaque);
-        const ssize_t n = ::pread(s.fd, buffer, static_cast<std::size_t>(size), s.at);
-        if (n <= 0)
-            return n == 0 ? AVERROR_EOF : AVERROR(EIO);
-        s.at += n;
-        return static_cast<int>(n);
-    }
-    static std::int64_t seek(void *opaque, std::int64_t offset, int whence) {
-        auto &s = *static_cast<source *>(opaque);
-        const off_t size = ::lseek(s.fd, 0, SEEK_END);
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE:
-            return size;
-        case SEEK_SET:
-            return s.at = offset;
-        case SEEK_CUR:
-            return s.at += offset;
-        case SEEK_END:
-            return s.at = size + offset;
-        default:
-            return -1;
-        }
-    }
-};
-
-// One container opened on the file, with its best audio stream chosen.
-class container {
-  public:
-    explicit container(int fd) : source_{fd} {}
-    ~container() {
-        avformat_close_input(&format_);
-        if (io_)
-            av_freep(&io_->buffer);
-        avio_context_free(&io_);
-    }
-    container(const container &) = delete;
-    container &operator=(const container &) = delete;
-
-    bool open() {
-        auto *buffer = static_cast<unsigned char *>(av_malloc(io_buffer_bytes));
-        io_ = buffer ? avio_alloc_context(buffer, io_buffer_bytes, 0, &source_, source::read,
-                                          nullptr, source::seek)
-                     : nullptr;
-        if (!io_) {
-            av_free(buffer);
-            return false;
-        }
-        format_ = avformat_alloc_context();
-        if (!format_)
-            return false;
-        format_->pb = io_;
-        AVDictionary *options = nullptr;
-        av_dict_set(&options, "format_whitelist", demuxers, 0);
-        const int opened = avformat_open_input(&format_, nullptr, nullptr, &options);
-        av_dict_free(&options);
-        if (opened < 0)
-            return false;
-        if (avformat_find_stream_info(format_, nullptr) < 0)
-            return false;
-        index_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        return index_ >= 0;
-    }
-
-    AVFormatContext *format() const { return format_; }
-    AVStream *stream() const { return format_->streams[index_]; }
-    int index() const { return index_; }
-
-  private:
-    source source_;
-    AVIOContext *io_ = nullptr;
-    AVFormatContext *format_ = nullptr;
-    int index_ = -1;
-};
-
-// Counts the frames of a stream that does not say how many it holds, as a raw ADTS stream does
-// not: every packet is read, none decoded, and what the container marks to be skipped at either
-// end is left out, as the decoder leaves it out.
-std::int64_t count_frames(container &c, unsigned rate) {
-    AVPacket *packet = av_packet_alloc();
-    std::int64_t total = 0;
-    while (packet && av_read_frame(c.format(), packet) >= 0) {
-        if (packet->stream_index == c.index()) {
-            total += samples(packet->duration, c.stream()->time_base, rate);
-            std::size_t size = 0;
-            const std::uint8_t *skip =
-                av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
-            if (skip && size >= 8) {
-                std::uint32_t start, end;
-                std::memcpy(&start, skip, 4);
-                std::memcpy(&end, skip + 4, 4);
-                total -= static_cast<std::int64_t>(start) + end;
-            }
-        }
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    return total;
 }
 
 class ffmpeg_decoder : public decoder {
@@ -232,8 +115,7 @@ class ffmpeg_decoder : public decoder {
                 return false;
         } else {
             AVStream *stream = input_->stream();
-            const std::int64_t start =
-                stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            const std::int64_t start = start_of(stream);
             const std::int64_t at =
                 start +
                 av_rescale_q(frame, AVRational{1, static_cast<int>(rate_)}, stream->time_base);
@@ -339,22 +221,13 @@ class ffmpeg_decoder : public decoder {
             return false;
         }
         av_channel_layout_uninit(&layout);
-        const int room = swr_get_out_samples(swr_, frame_->nb_samples);
-        if (room <= 0)
+        if (convert(const_cast<const std::uint8_t **>(frame_->extended_data), frame_->nb_samples) <=
+            0)
             return false;
-        pending_.bytes.resize(static_cast<std::size_t>(room) * sample_bytes(format_) *
-                              info_channels());
-        std::uint8_t *out = pending_.bytes.data();
-        const int made =
-            swr_convert(swr_, &out, room, const_cast<const std::uint8_t **>(frame_->extended_data),
-                        frame_->nb_samples);
-        pending_.bytes.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
-                              info_channels());
         // After a seek, what lies before the frame asked for is dropped.
         if (skip_to_ >= 0 && frame_->best_effort_timestamp != AV_NOPTS_VALUE) {
             const AVStream *stream = input_->stream();
-            const std::int64_t start =
-                stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+            const std::int64_t start = start_of(stream);
             const std::int64_t first =
                 samples(frame_->best_effort_timestamp - start, stream->time_base, rate_);
             const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(
@@ -383,20 +256,23 @@ class ffmpeg_decoder : public decoder {
         return true;
     }
 
+    // Converts count frames of in into pending_, or with none what the resampler still holds;
+    // the frames made.
+    int convert(const std::uint8_t **in, int count) {
+        const int room = swr_get_out_samples(swr_, count);
+        if (room <= 0)
+            return 0;
+        const std::size_t frame_bytes = sample_bytes(format_) * info_channels();
+        pending_.bytes.resize(static_cast<std::size_t>(room) * frame_bytes);
+        std::uint8_t *out = pending_.bytes.data();
+        const int made = swr_convert(swr_, &out, room, in, count);
+        pending_.bytes.resize(static_cast<std::size_t>(std::max(made, 0)) * frame_bytes);
+        return made;
+    }
+
     // What a resampler still holds at the end of the stream.
     bool flush_resampler() {
-        if (!swr_ || in_rate_ == static_cast<int>(rate_))
-            return false;
-        const int room = swr_get_out_samples(swr_, 0);
-        if (room <= 0)
-            return false;
-        pending_.bytes.resize(static_cast<std::size_t>(room) * sample_bytes(format_) *
-                              info_channels());
-        std::uint8_t *out = pending_.bytes.data();
-        const int made = swr_convert(swr_, &out, room, nullptr, 0);
-        pending_.bytes.resize(static_cast<std::size_t>(std::max(made, 0)) * sample_bytes(format_) *
-                              info_channels());
-        return made > 0;
+        return swr_ && in_rate_ != static_cast<int>(rate_) && convert(nullptr, 0) > 0;
     }
 
     int fd_;
