@@ -42,40 +42,36 @@ def test_a_hung_server_never_holds_the_player(folder, player, pulse, hung):
 
 
 class Heard(threading.Thread):
-    """The pipe sink's sound, read at real-time pace through a pipe of one page (23 ms), so that a
-    frame read is a frame heard: of each, the track's position in ms that its level tells."""
+    """The pipe sink's sound, taken as a sound card plays it, 5 ms at a time, each block once the
+    one before has played out, through a pipe of one page (23 ms), so that a frame read is a frame
+    heard: of each, the track's position in ms that its level tells."""
 
     def __init__(self, fifo):
         super().__init__(daemon=True)
-        self.fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        self.fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # the sink has it open already
+        os.set_blocking(self.fd, True)
         fcntl.fcntl(self.fd, fcntl.F_SETPIPE_SZ, 4096)
         self.at = []
+        self.heard = threading.Condition()
         self.start()
 
     def run(self):
-        start, rest = time.monotonic(), b""
-        while True:
-            time.sleep(0.005)
-            due = int((time.monotonic() - start) * RATE - len(self.at)) * 4 - len(rest)
-            try:
-                got = os.read(self.fd, max(due, 4))
-                if not got:
-                    return  # the server has gone
-            except BlockingIOError:
-                got = b""
-            if len(got) < due:  # the sink, not this reader, sets the pace
-                start = time.monotonic() - (len(self.at) + (len(rest) + len(got)) / 4) / RATE
+        due, rest = 0.0, b""
+        while got := os.read(self.fd, 4 * RATE // 200):  # nothing once the server has gone
+            due = max(due, time.monotonic())  # a sink that kept it waiting sets the pace
             rest += got
             left = array.array("h", rest[:len(rest) // 4 * 4])[0::2]
             rest = rest[len(left) * 4:]
-            self.at += [(v - 200) / 2 if v > 100 else None for v in left]
+            due += len(left) / RATE
+            with self.heard:
+                self.at += [(v - 200) / 2 if v > 100 else None for v in left]
+                self.heard.notify_all()
+            # The card's clock: the next block is taken when this one has played.
+            time.sleep(max(0.0, due - time.monotonic()))
 
     def until(self, test):
-        # The limit only catches a hang.
-        end = time.monotonic() + 30
-        while not test():
-            assert time.monotonic() < end, "the sink never played it"
-            time.sleep(0.01)
+        with self.heard:  # the limit only catches a hang
+            assert self.heard.wait_for(test, timeout=30), "the sink never played it"
 
     def played(self, since):
         return [at for at in self.at[since:] if at is not None]
