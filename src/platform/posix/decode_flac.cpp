@@ -1,12 +1,12 @@
 // FLAC, native or in Ogg, through libFLAC, the format's own reference decoder.
 #include <FLAC/stream_decoder.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,7 +69,7 @@ class flac_decoder : public decoder {
     }
 
     bool seek(std::int64_t frame) override {
-        drop_pending();
+        pending_.clear();
         expected_ = static_cast<FLAC__uint64>(frame);
         if (FLAC__stream_decoder_seek_absolute(flac_, expected_))
             return true;
@@ -92,12 +92,11 @@ class flac_decoder : public decoder {
   private:
     std::size_t frame_bytes() const { return container_bits_ / 8 * channels_; }
     std::size_t pending_frames() const { return channels_ ? pending_.frames(frame_bytes()) : 0; }
-    void drop_pending() { pending_.clear(); }
 
     // Decodes the next frame into pending_; false at the end of the stream or when it cannot go
     // on. Frames that do not fit the stream's format are passed over.
     bool next_frame() {
-        drop_pending();
+        pending_.clear();
         while (pending_.bytes.empty()) {
             if (!FLAC__stream_decoder_process_single(flac_))
                 return false;
@@ -121,7 +120,7 @@ class flac_decoder : public decoder {
             total += FLAC__stream_decoder_get_blocksize(flac_);
         }
         frames = total;
-        drop_pending();
+        pending_.clear();
         expected_ = unknown;
         return total > 0 && FLAC__stream_decoder_reset(flac_);
     }
@@ -154,19 +153,21 @@ class flac_decoder : public decoder {
         const std::size_t silent = static_cast<std::size_t>(gap) * channels_;
         const std::size_t samples = silent + std::size_t{head.blocksize} * channels_;
         pending_.bytes.resize(kept + samples * (container_bits_ / 8), 0);
-        if (container_bits_ == 16) {
-            auto *out = reinterpret_cast<std::int16_t *>(pending_.bytes.data() + kept) + silent;
-            for (unsigned i = 0; i < head.blocksize; ++i)
-                for (unsigned c = 0; c < channels_; ++c)
-                    *out++ = static_cast<std::int16_t>(static_cast<std::uint32_t>(channels[c][i])
-                                                       << shift);
-        } else {
-            auto *out = reinterpret_cast<std::int32_t *>(pending_.bytes.data() + kept) + silent;
-            for (unsigned i = 0; i < head.blocksize; ++i)
-                for (unsigned c = 0; c < channels_; ++c)
-                    *out++ = static_cast<std::int32_t>(static_cast<std::uint32_t>(channels[c][i])
-                                                       << shift);
-        }
+        unsigned char *to = pending_.bytes.data() + kept;
+        if (container_bits_ == 16)
+            interleave(reinterpret_cast<std::int16_t *>(to) + silent, channels, head.blocksize,
+                       shift);
+        else
+            interleave(reinterpret_cast<std::int32_t *>(to) + silent, channels, head.blocksize,
+                       shift);
+    }
+
+    template <typename Sample>
+    void interleave(Sample *out, const FLAC__int32 *const channels[], unsigned frames,
+                    unsigned shift) const {
+        for (unsigned i = 0; i < frames; ++i)
+            for (unsigned c = 0; c < channels_; ++c)
+                *out++ = static_cast<Sample>(static_cast<std::uint32_t>(channels[c][i]) << shift);
     }
 
     void take_metadata(const FLAC__StreamMetadata *meta) {
@@ -268,14 +269,23 @@ class flac_decoder : public decoder {
 
 } // namespace
 
-std::unique_ptr<decoder> open_flac(int fd, stream_info &info, const char *&reason) {
-    // Native FLAC, or FLAC in Ogg: its first packet says which.
-    unsigned char head[4];
-    const bool ogg = ::pread(fd, head, sizeof head, 0) == 4 && std::memcmp(head, "OggS", 4) == 0;
+namespace {
+
+std::unique_ptr<decoder> open_stream(int fd, bool ogg, stream_info &info, const char *&reason) {
     auto d = std::make_unique<flac_decoder>(fd);
     if (!d->open(ogg, info, reason))
         return nullptr;
     return d;
+}
+
+} // namespace
+
+std::unique_ptr<decoder> open_flac(int fd, stream_info &info, const char *&reason) {
+    return open_stream(fd, false, info, reason);
+}
+
+std::unique_ptr<decoder> open_ogg_flac(int fd, stream_info &info, const char *&reason) {
+    return open_stream(fd, true, info, reason);
 }
 
 } // namespace plat::audio

@@ -76,6 +76,7 @@ std::unique_ptr<decoder> open_sndfile(int fd, stream_info &info, const char *&re
 std::unique_ptr<decoder> open_mpg123(int fd, stream_info &info, const char *&reason);
 // FLAC, native or in Ogg, through libFLAC.
 std::unique_ptr<decoder> open_flac(int fd, stream_info &info, const char *&reason);
+std::unique_ptr<decoder> open_ogg_flac(int fd, stream_info &info, const char *&reason);
 // MP4, ADTS, ASF, Matroska and WebM, WavPack and APE, through FFmpeg, in a module that is loaded
 // on the first call (decoder_module.cpp); without it, every call fails with words saying so.
 std::unique_ptr<decoder> open_ffmpeg(int fd, stream_info &info, const char *&reason);

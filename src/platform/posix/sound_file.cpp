@@ -125,7 +125,7 @@ struct kind {
 };
 constexpr kind kinds_by_head[] = {
     {is_wave, open_sndfile, file_kinds::wave},       {is_aiff, open_sndfile, file_kinds::any},
-    {is_flac, open_flac, file_kinds::any},           {is_ogg_flac, open_flac, file_kinds::any},
+    {is_flac, open_flac, file_kinds::any},           {is_ogg_flac, open_ogg_flac, file_kinds::any},
     {is_ogg_sndfile, open_sndfile, file_kinds::any}, {is_for_ffmpeg, open_ffmpeg, file_kinds::any},
     {anything, open_mpg123, file_kinds::any},
 };

@@ -11,7 +11,7 @@
 namespace plat::audio {
 
 // What a device type plays: "waveaudio" only RIFF wave files; "MPEGVideo" every kind the player
-// reads: wave, AIFF, MPEG audio, FLAC, Ogg Vorbis and Ogg Opus.
+// reads: wave, AIFF, MPEG audio, FLAC, Ogg Vorbis and Opus, and what the FFmpeg module reads.
 enum class file_kinds { wave, any };
 
 class sound_file {
