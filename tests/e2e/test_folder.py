@@ -20,7 +20,6 @@ ORDERS = {
                                      ["b.wav", "z.wav", "_a.wav", "é.wav"], []),
     "differing only in case": (["ab.wav", "Ab.wav", "aB.wav", "AB.wav"],
                                ["AB.wav", "Ab.wav", "aB.wav", "ab.wav"], []),
-    "mixed formats: the wave files alone": (MIXED, ["e.wav"], []),
     "-a: every playable format, one name order": (
         MIXED, ["a.flac", "b.MP3", "C.Opus", "e.wav", "f.OGG", "g.oga", "j.AIF", "k.aiff", "l.Mp2",
                 "m.mpga", "o.M4a", "p.m4b", "q.AAC", "r.wma", "s.Wv", "t.webm", "u.MKA", "v.ape"],
