@@ -37,7 +37,8 @@ template <typename F> std::string said_while(F f) {
 
 using S = const std::string &;
 constexpr mci::error bad = mci::err_invalid_file;
-constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+              wavex16 = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
 
 struct playable {
     const char *name, *type;
@@ -110,23 +111,6 @@ bytes routed(const bytes &in, unsigned channels, unsigned width, std::vector<int
     return out;
 }
 
-// A 16-bit wave file of six channels for the speakers named, as libsndfile writes a channel mask.
-bytes six_for(S path, std::vector<int> speakers) {
-    SF_INFO info{};
-    info.format = SF_FORMAT_WAVEX | SF_FORMAT_PCM_16;
-    info.channels = 6;
-    info.samplerate = 8000;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_command(f, SFC_SET_CHANNEL_MAP_INFO, speakers.data(), 6 * sizeof(int));
-    std::vector<short> samples(6 * 800);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<short>(i * 7919);
-    sf_writef_short(f, samples.data(), 800);
-    sf_close(f);
-    const auto *raw = reinterpret_cast<const unsigned char *>(samples.data());
-    return bytes(raw, raw + samples.size() * 2);
-}
-
 // A file that the ffmpeg program encodes from a wave file of frames of noise, with one of its
 // lossless codecs, for the FFmpeg module: what must reach ALSA is the wave file's frames.
 bytes encoded(S path, int sf_format, int channels, int rate, long frames, const char *codec) {
@@ -177,8 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, EngineDecodes,
     ::testing::Values(
         decodes{"flac4", [](S p) { return write_flac(p, 4, 1, 8000, 8000); }, 1000},
-        decodes{"flac12", [](S p) { return write_flac(p, 12, 2, 44100, 44100); }, 1000},
-        decodes{"flac20", [](S p) { return write_flac(p, 20, 2, 96000, 9600); }, 100},
         decodes{"flac32", [](S p) { return write_flac(p, 32, 1, 192000, 19200); }, 100},
         decodes{"flac_without_length",
                 [](S p) { return write_flac(p, 16, 2, 22050, 44107, fs::no_length); }, 2000, 1500,
@@ -205,19 +187,21 @@ INSTANTIATE_TEST_SUITE_P(
                 100},
         decodes{"wave_five_one_side",
                 [](S p) {
-                    return routed(six_for(p, {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
-                                              SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LFE,
-                                              SF_CHANNEL_MAP_SIDE_LEFT, SF_CHANNEL_MAP_SIDE_RIGHT}),
-                                  6, 2, {0, 1, 4, 5, 2, 3});
+                    return routed(
+                        write_sound(p, wavex16, 6, 8000, 800,
+                                    {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
+                                     SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_LFE,
+                                     SF_CHANNEL_MAP_SIDE_LEFT, SF_CHANNEL_MAP_SIDE_RIGHT}),
+                        6, 2, {0, 1, 4, 5, 2, 3});
                 },
                 100},
         decodes{"wave_quad_and_two_front",
                 [](S p) {
-                    return routed(six_for(p, {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
-                                              SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT,
-                                              SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
-                                              SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER}),
-                                  6, 2, {0, 1, 2, 3, 4, 5});
+                    return write_sound(p, wavex16, 6, 8000, 800,
+                                       {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT,
+                                        SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT,
+                                        SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+                                        SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER});
                 },
                 100},
         decodes{"aiff",

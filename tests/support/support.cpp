@@ -26,7 +26,8 @@ temp_folder::~temp_folder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames) {
+bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames,
+                  std::vector<int> speakers) {
     SF_INFO info{};
     info.format = sf_format;
     info.channels = channels;
@@ -35,6 +36,9 @@ bytes write_sound(const std::string &path, int sf_format, int channels, int rate
     if (file == nullptr) {
         return {};
     }
+    if (!speakers.empty())
+        sf_command(file, SFC_SET_CHANNEL_MAP_INFO, speakers.data(),
+                   static_cast<int>(speakers.size() * sizeof(int)));
     std::uint32_t seed = 2024;
     auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     const auto count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels);

@@ -25,7 +25,9 @@ class temp_folder {
 // Writes frames of noise that the file's sample type holds exactly (sf_format is libsndfile's)
 // and returns the bytes that must reach ALSA for it: 8 and 16 bits as S16, 24 and 32 bits as S32,
 // floats and doubles as they are, native byte order. Empty when libsndfile refuses the format.
-bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames);
+// Speakers, when given, are the file's channel map (libsndfile's SF_CHANNEL_MAP_ values).
+bytes write_sound(const std::string &path, int sf_format, int channels, int rate, long frames,
+                  std::vector<int> speakers = {});
 // How write_flac writes its stream: as the encoder writes a file, with no length in its header
 // (as it writes to a pipe), from its first frame on (no header at all), or in Ogg.
 enum class flac_stream { file, no_length, from_frame, ogg };
